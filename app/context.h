@@ -1,0 +1,96 @@
+// The one application context that every operation takes first.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/controls.h"
+#include "platform/window.h"
+
+struct PHYDRIVE_INFO;
+struct LOGDRIVE_INFO;
+
+struct FinderPattern {
+  char extension[255];
+  char description[255];
+};
+
+struct AppContext {
+  // Process
+  void* instance = nullptr;
+  std::int32_t show_command = 0;
+
+  // Windows and controls
+  Dialog* main_dlg = nullptr;
+  Dialog* about_dlg = nullptr;
+  TreeView* dir_tree = nullptr;
+  TreeView* info_tree = nullptr;
+  ListView* file_list = nullptr;
+  ListView* phy_list = nullptr;
+  ListView* log_list = nullptr;
+  ProgressBar* progress_bar = nullptr;
+  ProgressBar* progress_bar2 = nullptr;
+  ImageList* image_list = nullptr;
+  TreeItem* info_phy_item = nullptr;
+  TreeItem* info_log_item = nullptr;
+
+  // State
+  std::int32_t scan_running = 0;
+  std::int32_t sel_phy_row = 0;
+  std::int32_t sel_log_row = 0;
+  LOGDRIVE_INFO* scanned_logdrive = nullptr;
+
+  // Secondary dialogs
+  Dialog* finder_dlg = nullptr;
+  ListView* finder_list = nullptr;
+  ProgressBar* finder_progress = nullptr;
+  Dialog* bootrec_dlg = nullptr;
+  Dialog* partrec_dlg = nullptr;
+  Dialog* clone_dlg = nullptr;
+  ListView* clone_list = nullptr;
+  Dialog* wipe_dlg = nullptr;
+  ListView* wipe_list = nullptr;
+
+  // Finder
+  std::int32_t finder_copy_running = 0;
+  std::int32_t stop_copy = 0;
+  std::int32_t finder_found = 0;
+  FinderPattern finder_patterns[20] = {};
+
+  // Clone and wipe
+  std::int32_t clone_running = 0;
+  PHYDRIVE_INFO* clone_source = nullptr;
+  PHYDRIVE_INFO* clone_destination = nullptr;
+  std::int32_t wipe_running = 0;
+  PHYDRIVE_INFO* wipe_target = nullptr;
+
+  // Partition search
+  std::uint64_t search_lba = 0;
+  std::uint64_t search_total = 0;
+
+  // Scan tree pending lists (the records come with the scan tree)
+  std::uint64_t pending_dir_count = 0;
+  void* pending_dir_head = nullptr;
+  void* pending_dir_tail = nullptr;
+  std::uint64_t pending_file_count = 0;
+  void* pending_file_head = nullptr;
+  void* pending_file_tail = nullptr;
+  TreeItem* root_item = nullptr;
+  void* mft_inode = nullptr;
+
+  // Copy and verify
+  std::int32_t active_fs_type = 0;
+  std::uint64_t files_done = 0;
+  void* usage_map = nullptr;
+
+  // Debug window
+  void* debug_wnd = nullptr;
+  void* debug_dc = nullptr;
+  std::int32_t debug_x = 0;
+  std::int32_t debug_y = 0;
+  std::int32_t debug_line_height = 0;
+};
+
+// Window procedures receive no context argument; they reach the one instance here.
+AppContext& App();
+// Sets every field back to zero, as the entry point does before anything runs.
+void ResetAppContext();

@@ -1,0 +1,311 @@
+#include "app/main_window.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/info_panels.h"
+#include "app/status.h"
+#include "disk/phydrive.h"
+#include "platform/frontend.h"
+#include "res/ids.h"
+
+namespace {
+
+std::vector<std::string> g_startup_images;
+std::vector<std::string> g_debug_lines;
+constexpr std::size_t kMaxDebugLines = 2000;
+
+bool UtilityAllowed(const AppContext& ctx) { return ctx.scan_running == 0 && ctx.finder_copy_running == 0; }
+
+void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
+  switch (id) {
+    case IDM_SCAN_PHYSICAL:
+    case IDM_FAST_LOGICAL:
+    case IDM_SLOW_LOGICAL:
+    case IDM_COPY_DIRS:
+    case IDM_COPY_FLAT:
+    case IDM_VERIFY:
+      NotYetBuiltCommand(ctx, id);
+      break;
+    case IDM_TERMINATE_SCAN:
+      break;  // the running operation finds it through CheckTerminate
+    case IDM_SAVE_SCAN:
+    case IDM_LOAD_SCAN:
+      NotYetBuiltCommand(ctx, id);
+      SetStatusField(ctx, IDC_STATUS, "Idle...");
+      break;
+    case IDM_EXIT:
+      ExitApp(ctx, 0);
+      break;
+    case IDM_BUILD_PARTREC:
+    case IDM_BUILD_BOOTREC:
+    case IDM_CLONE:
+    case IDM_WIPE:
+    case IDM_FIND_FILES:
+      if (UtilityAllowed(ctx)) NotYetBuiltCommand(ctx, id);
+      break;
+    case IDM_ADD_DATA_STREAM:
+      AddFileToDataStream(ctx);
+      break;
+    case IDM_HELP_CONTENT:
+      fe_ShowHelp(ctx.main_dlg, kHelpPage, kHelpFinderSection);
+      break;
+    case IDM_ABOUT:
+      ShowAboutBox(ctx);
+      break;
+    case IDM_CLOSE_MAIN:
+      EndDialog(dlg, IDM_CLOSE_MAIN);
+      break;
+    default:
+      break;  // ids 1 and 2 (Enter, Escape) and anything else: nothing
+  }
+}
+
+void OnNotify(AppContext& ctx, const Msg& msg) {
+  const int control = static_cast<int>(msg.id);
+  switch (control) {
+    case IDC_DIR_TREE:
+    case IDC_FILE_LIST:
+      if (msg.code == NM_CLICK) NotYetBuiltCommand(ctx, control);
+      break;
+    case IDC_PHY_LIST:
+      if (msg.code == NM_CLICK) {
+        SelectPhysicalDrive(ctx, msg.hit.row);
+      } else if (msg.code == NM_DBLCLK) {
+        ShowPhysicalDriveInfo(ctx);
+        OnCommand(ctx, ctx.main_dlg, IDM_SCAN_PHYSICAL);
+      }
+      break;
+    case IDC_LOG_LIST:
+      if (msg.code == NM_CLICK)
+        SelectLogicalDrive(ctx, msg.hit.row);
+      else if (msg.code == NM_DBLCLK)
+        OnCommand(ctx, ctx.main_dlg, IDM_FAST_LOGICAL);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::intptr_t RetrovaMain(const std::vector<std::string>& image_paths) {
+  ResetAppContext();
+  ClearQueue();
+  g_startup_images = image_paths;
+  std::unique_ptr<Dialog> dlg = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
+  if (!dlg) return -1;
+  return RunDialogModel(dlg.get());
+}
+
+std::intptr_t MainDlgProc(Dialog* dlg, const Msg& msg) {
+  AppContext& ctx = App();
+  switch (msg.kind) {
+    case MsgKind::InitDialog:
+      ctx.main_dlg = dlg;
+      if (!InitMainDlg(ctx)) {
+        EndDialog(dlg, IDM_CLOSE_MAIN);
+        return 1;
+      }
+      // Image files named on the command line, in order, as if added from the menu.
+      for (const std::string& path : g_startup_images) AddImageFile(ctx, path);
+      g_startup_images.clear();
+      return 1;
+    case MsgKind::Command:
+      OnCommand(ctx, dlg, static_cast<int>(msg.id & 0xFFFF));
+      return 1;
+    case MsgKind::SysCommand:
+      if ((msg.id & 0xFFF0) == SC_CLOSE) {
+        ExitApp(ctx, 0);
+        return 1;
+      }
+      return 0;
+    case MsgKind::Notify:
+      OnNotify(ctx, msg);
+      return 1;
+    case MsgKind::Close:
+      return 0;  // a dialog's close becomes its cancel command, which has no entry
+  }
+  return 0;
+}
+
+int InitMainDlg(AppContext& ctx) {
+  Dialog* dlg = ctx.main_dlg;
+  ctx.phy_list = GetListView(dlg, IDC_PHY_LIST);
+  ctx.log_list = GetListView(dlg, IDC_LOG_LIST);
+  ctx.file_list = GetListView(dlg, IDC_FILE_LIST);
+  ctx.progress_bar = GetProgressBar(dlg, IDC_PROGRESS);
+  ctx.progress_bar2 = GetProgressBar(dlg, IDC_PROGRESS2);
+  ctx.dir_tree = GetTreeView(dlg, IDC_DIR_TREE);
+  ctx.info_tree = GetTreeView(dlg, IDC_INFO_TREE);
+
+  InsertListColumns(ctx, ctx.file_list, kFileListColumns);
+  InsertListColumns(ctx, ctx.phy_list, kPhyListColumns);
+  InsertListColumns(ctx, ctx.log_list, kLogListColumns);
+
+  for (int id : {IDC_M_BYTES, IDC_M_FILES, IDC_T_DIRS, IDC_T_FILES, IDC_RD_ERR}) SetStatusField(ctx, id, "0");
+  SetStatusField(ctx, IDC_T_REM, "00:00:00");
+  SetStatusField(ctx, IDC_STATUS, "Idle...");
+
+  ListView_SetExtendedStyle(ctx.phy_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  ListView_SetExtendedStyle(ctx.log_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  ListView_SetExtendedStyle(ctx.file_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES);
+
+  ctx.image_list = ImageList_Create(16, 16);
+  if (!ctx.image_list) {
+    fe_MessageBox(dlg, "Could not build Image List", kProductTitle, MB_OK);
+    return 0;
+  }
+  for (int bitmap : kImageListBitmaps) ImageList_Add(ctx.image_list, bitmap);
+  ListView_SetImageList(ctx.file_list, ctx.image_list);
+  ListView_SetImageList(ctx.phy_list, ctx.image_list);
+  ListView_SetImageList(ctx.log_list, ctx.image_list);
+  TreeView_SetImageList(ctx.dir_tree, ctx.image_list);
+
+  EnumPhyDrives(ctx);
+
+  ctx.search_lba = 0;
+  ctx.search_total = 0;
+  ListView_SetItemState(ctx.phy_list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  ctx.sel_phy_row = 0;
+
+  CreateInfoRoots(ctx);
+  ShowPhysicalDriveInfo(ctx);
+
+  ctx.pending_file_count = 0;
+  ctx.pending_file_head = nullptr;
+  ctx.pending_file_tail = nullptr;
+
+  SetWindowTitle(dlg, kProductTitle);
+  return 1;
+}
+
+int ExitApp(AppContext& ctx, std::intptr_t exit_code) {
+  if (ctx.scan_running == 1) return 0;
+  CloseAllDrives(ctx);
+  EndDialog(ctx.main_dlg, exit_code);
+  return 1;
+}
+
+int CheckTerminate(AppContext&, std::uint32_t command_id) {
+  fe_Pump();
+  const Msg* next = PeekQueue();
+  if (!next) return 0;
+  if (next->kind == MsgKind::Command && (next->id & 0xFFFF) == (command_id & 0xFFFF)) {
+    DropQueueFront();
+    return 1;
+  }
+  DispatchNext();
+  return 0;
+}
+
+int CheckFinderExit(AppContext& ctx) {
+  fe_Pump();
+  const Msg* next = PeekQueueFor(ctx.finder_dlg);
+  if (!next) return 101;
+  if (next->kind == MsgKind::Command && (next->id & 0xFFFF) == IDM_FINDER_EXIT) {
+    RemoveFirstFor(ctx.finder_dlg);
+    return 100;
+  }
+  DispatchNext();
+  return 101;
+}
+
+const std::vector<std::pair<int, int>>& ScanLockedMenuPositions() {
+  // (pop-up, position): Recovery, Utilities, Help; separators count as positions.
+  static const std::vector<std::pair<int, int>> positions = {
+      {0, 0}, {0, 2}, {0, 3}, {0, 5}, {0, 6}, {0, 10}, {0, 11},  // scans, copies, save, load
+      {1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 5}, {1, 7},            // builders, clone, wipe, verify, find
+      {2, 0}, {2, 2}};                                           // content, about
+  return positions;
+}
+
+int SetScanMenus(AppContext& ctx, bool enable) {
+  Menu* menu = ctx.main_dlg ? ctx.main_dlg->menu.get() : nullptr;
+  if (!menu) return 0;
+  for (const auto& [popup, position] : ScanLockedMenuPositions()) Menu_EnableByPosition(menu, popup, position, enable);
+  return 1;
+}
+
+std::intptr_t AboutDlgProc(Dialog* dlg, const Msg& msg) {
+  AppContext& ctx = App();
+  switch (msg.kind) {
+    case MsgKind::InitDialog:
+      ctx.about_dlg = dlg;
+      SetWindowTitle(dlg, kProductTitle);
+      return 1;
+    case MsgKind::SysCommand:
+      if ((msg.id & 0xFFF0) == SC_CLOSE) {
+        EndDialog(dlg, 0);
+        return 1;
+      }
+      return 0;
+    case MsgKind::Command:
+      if ((msg.id & 0xFFFF) == IDC_DLG_CLOSE) {
+        EndDialog(dlg, 0);
+        return 1;
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+int ShowAboutBox(AppContext& ctx) {
+  RunDialog(IDD_ABOUT, AboutDlgProc, ctx.main_dlg);
+  ctx.about_dlg = nullptr;
+  return 1;
+}
+
+void NotYetBuiltCommand(AppContext&, int command_id) { DebugPrint("NotYetBuiltCommand: %d", command_id); }
+
+// ---- Custom draw ---------------------------------------------------------------
+
+namespace {
+std::uint32_t StageResult(const CustomDraw& cd) {
+  return cd.stage == DrawStage::PrePaint ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
+}
+}  // namespace
+
+std::uint32_t DrawDriveListItem(CustomDraw& cd) {
+  if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
+  cd.text_colour = RGB(0, 0, 200);
+  return CDRF_NEWFONT;
+}
+
+std::uint32_t DrawInfoTreeItem(CustomDraw& cd) {
+  if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
+  if (cd.level == 0) {
+    cd.bold = true;
+    cd.text_colour = RGB(0, 0, 255);
+  } else if (cd.level == 1) {
+    cd.text_colour = RGB(10, 196, 19);
+  }
+  if (cd.item_state == (CDIS_SELECTED | CDIS_FOCUS)) cd.text_colour = RGB(255, 255, 255);
+  return CDRF_NEWFONT;
+}
+
+// ---- Debug output -------------------------------------------------------------
+
+int CreateDebugWindow(AppContext& ctx) {
+  // Debug lines are kept in memory; a front end may show them.
+  ctx.debug_x = 0;
+  ctx.debug_y = 0;
+  ctx.debug_line_height = 16;
+  ctx.debug_wnd = &g_debug_lines;
+  return 1;
+}
+
+void DebugPrint(const char* fmt, ...) {
+  char buf[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  if (g_debug_lines.size() >= kMaxDebugLines) g_debug_lines.erase(g_debug_lines.begin());
+  g_debug_lines.emplace_back(buf);
+  AppContext& ctx = App();
+  if (ctx.debug_wnd && ctx.debug_y + ctx.debug_line_height <= 600) ctx.debug_y += ctx.debug_line_height;
+}
+
+const std::vector<std::string>& DebugLines() { return g_debug_lines; }

@@ -1,0 +1,64 @@
+// Physical drives and image files as drives: enumeration, identity, sector I/O.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/sysio.h"
+
+struct AppContext;
+
+inline constexpr std::size_t kSectorSize = 512;
+inline constexpr std::size_t kPhyDriveInfoSize = 247;
+
+struct PHYDRIVE_INFO {
+  char name[100] = {};
+  char model[41] = {};
+  char serial[21] = {};
+  char firmware[9] = {};
+  std::uint32_t drive_number = 0;
+  std::uint32_t spare = 0;
+  std::int64_t size_mb = 0;
+  std::uint64_t read_errors = 0;
+  std::uint64_t heads = 0;
+  std::uint64_t sectors_per_track = 0;
+  std::uint64_t cylinders = 0;
+  std::uint64_t sectors_per_cylinder = 0;
+  std::uint64_t total_sectors = 0;
+  DevHandle handle = kNoDevice;
+  // Not part of the stored record: where the handle came from, so that a
+  // write can reopen it and the operator can see which node a row is.
+  std::string device_path;
+};
+
+// The 247-byte stored image of the record (the handle slot is written as zero).
+std::array<std::uint8_t, kPhyDriveInfoSize> PhyDriveToBytes(const PHYDRIVE_INFO& d);
+// Reads a stored image; false when the span is too short.
+bool PhyDriveFromBytes(std::span<const std::uint8_t> bytes, PHYDRIVE_INFO& d);
+
+int EnumPhyDrives(AppContext& ctx);
+int ReadDriveIdentity(AppContext& ctx, PHYDRIVE_INFO& d, const std::string& device_path);
+// Decodes model, serial and firmware from an IDENTIFY DEVICE block (word-swapped ATA strings).
+bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
+int AddPHYDrive(AppContext& ctx, PHYDRIVE_INFO* d);
+int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
+int WriteSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
+void CloseAllDrives(AppContext& ctx);
+int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void ShowLastErrorBox();
+
+// Image files as drives.
+void AddFileToDataStream(AppContext& ctx);
+// Opens path as a pseudo-drive and adds its row; shows "Could not open %s" and returns 0 on failure.
+int AddImageFile(AppContext& ctx, const std::string& path);
+// Fills a record for an image file of the given size (no row, no handle).
+void FillImageDriveInfo(PHYDRIVE_INFO& d, const std::string& path, std::uint64_t size_bytes);
+
+// Where enumeration looks for drives; tests point it at a fake sysfs tree.
+struct DriveSource {
+  std::string sysfs_block = "/sys/block";
+  std::string dev_dir = "/dev";
+};
+DriveSource& CurrentDriveSource();

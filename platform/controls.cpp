@@ -1,0 +1,430 @@
+#include "platform/controls.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/frontend.h"
+#include "platform/window.h"
+
+// ---- Image list ----------------------------------------------------------------
+
+ImageList* ImageList_Create(int cx, int cy) {
+  if (!fe_HaveImages()) return nullptr;
+  auto* list = new ImageList;
+  list->cx = cx;
+  list->cy = cy;
+  return list;
+}
+
+int ImageList_Add(ImageList* list, int bitmap_id) {
+  if (!list) return -1;
+  list->bitmaps.push_back(bitmap_id);
+  return static_cast<int>(list->bitmaps.size()) - 1;
+}
+
+void ImageList_Destroy(ImageList* list) { delete list; }
+
+// ---- List view ------------------------------------------------------------------
+
+namespace {
+bool ValidRow(const ListView* lv, int row) { return lv && row >= 0 && row < static_cast<int>(lv->rows.size()); }
+void Touch(Control* c) { ++c->version; }
+}  // namespace
+
+int ListView_InsertColumn(ListView* lv, int index, const ListColumn& col) {
+  if (!lv || index < 0) return -1;
+  index = std::min(index, static_cast<int>(lv->columns.size()));
+  lv->columns.insert(lv->columns.begin() + index, col);
+  Touch(lv);
+  return index;
+}
+
+int ListView_InsertItem(ListView* lv, int index, const std::string& text, int image, void* data) {
+  if (!lv || index < 0) return -1;
+  index = std::min(index, static_cast<int>(lv->rows.size()));
+  ListRow row;
+  row.texts.push_back(text);
+  row.image = image;
+  row.data = data;
+  if (lv->ex_styles & LVS_EX_CHECKBOXES) row.check_state = 1;
+  lv->rows.insert(lv->rows.begin() + index, std::move(row));
+  ++lv->rows_version;
+  Touch(lv);
+  return index;
+}
+
+bool ListView_SetItemText(ListView* lv, int row, int sub_item, const std::string& text) {
+  if (!ValidRow(lv, row) || sub_item < 0) return false;
+  auto& texts = lv->rows[row].texts;
+  if (static_cast<int>(texts.size()) <= sub_item) texts.resize(sub_item + 1);
+  texts[sub_item] = text;
+  Touch(lv);
+  return true;
+}
+
+std::string ListView_GetItemText(const ListView* lv, int row, int sub_item) {
+  if (!ValidRow(lv, row) || sub_item < 0) return {};
+  const auto& texts = lv->rows[row].texts;
+  return sub_item < static_cast<int>(texts.size()) ? texts[sub_item] : std::string();
+}
+
+bool ListView_DeleteItem(ListView* lv, int row) {
+  if (!ValidRow(lv, row)) return false;
+  lv->rows.erase(lv->rows.begin() + row);
+  ++lv->rows_version;
+  Touch(lv);
+  return true;
+}
+
+void ListView_DeleteAllItems(ListView* lv) {
+  if (!lv) return;
+  lv->rows.clear();
+  ++lv->rows_version;
+  Touch(lv);
+}
+
+int ListView_GetItemCount(const ListView* lv) { return lv ? static_cast<int>(lv->rows.size()) : 0; }
+
+void* ListView_GetItemData(const ListView* lv, int row) { return ValidRow(lv, row) ? lv->rows[row].data : nullptr; }
+
+bool ListView_SetItemState(ListView* lv, int row, std::uint32_t state, std::uint32_t mask) {
+  if (!lv) return false;
+  auto apply = [&](ListRow& r) { r.state = (r.state & ~mask) | (state & mask); };
+  if (row == -1) {
+    for (ListRow& r : lv->rows) apply(r);
+  } else {
+    if (!ValidRow(lv, row)) return false;
+    // One selected and focused row at a time where the list allows one.
+    if (lv->single_select && (state & mask & LVIS_SELECTED))
+      for (ListRow& r : lv->rows) r.state &= ~LVIS_SELECTED;
+    if (state & mask & LVIS_FOCUSED)
+      for (ListRow& r : lv->rows) r.state &= ~LVIS_FOCUSED;
+    apply(lv->rows[row]);
+  }
+  Touch(lv);
+  return true;
+}
+
+std::uint32_t ListView_GetItemState(const ListView* lv, int row, std::uint32_t mask) {
+  return ValidRow(lv, row) ? (lv->rows[row].state & mask) : 0;
+}
+
+bool ListView_SetCheckState(ListView* lv, int row, bool checked) {
+  if (!ValidRow(lv, row)) return false;
+  lv->rows[row].check_state = checked ? 2 : 1;
+  Touch(lv);
+  return true;
+}
+
+bool ListView_GetCheckState(const ListView* lv, int row) { return ValidRow(lv, row) && lv->rows[row].check_state == 2; }
+
+void ListView_SetExtendedStyle(ListView* lv, std::uint32_t ex) {
+  if (!lv) return;
+  const bool had_checks = lv->ex_styles & LVS_EX_CHECKBOXES;
+  lv->ex_styles = ex;
+  if (!had_checks && (ex & LVS_EX_CHECKBOXES))
+    for (ListRow& r : lv->rows)
+      if (r.check_state == 0) r.check_state = 1;
+  Touch(lv);
+}
+
+void ListView_SetImageList(ListView* lv, ImageList* images) {
+  if (!lv) return;
+  lv->small_images = images;
+  Touch(lv);
+}
+
+// ---- Tree view ------------------------------------------------------------------
+
+namespace {
+
+TreeItem* ParentOrRoot(TreeView* tv, TreeItem* parent) { return parent ? parent : &tv->root; }
+
+void MarkDirty(TreeView* tv, TreeItem* parent) {
+  // Only a front end that caches child lists needs to hear which ones changed.
+  if (!parent->children_dirty && fe_HoldsTreeItems()) {
+    parent->children_dirty = true;
+    tv->dirty_parents.push_back(parent);
+  }
+  ++tv->structure_version;
+  ++tv->version;
+}
+
+void LinkAfter(TreeItem* parent, TreeItem* prev, TreeItem* item) {
+  item->parent = parent;
+  item->prev_sibling = prev;
+  item->next_sibling = prev ? prev->next_sibling : parent->first_child;
+  if (item->next_sibling)
+    item->next_sibling->prev_sibling = item;
+  else
+    parent->last_child = item;
+  if (prev)
+    prev->next_sibling = item;
+  else
+    parent->first_child = item;
+}
+
+void Unlink(TreeItem* item) {
+  TreeItem* parent = item->parent;
+  if (item->prev_sibling)
+    item->prev_sibling->next_sibling = item->next_sibling;
+  else
+    parent->first_child = item->next_sibling;
+  if (item->next_sibling)
+    item->next_sibling->prev_sibling = item->prev_sibling;
+  else
+    parent->last_child = item->prev_sibling;
+  item->prev_sibling = item->next_sibling = nullptr;
+}
+
+unsigned char Fold(unsigned char c) { return static_cast<unsigned char>(std::tolower(c)); }
+
+}  // namespace
+
+TreeView::~TreeView() {
+  // Free the live items without recursion: a deep tree must not overflow the stack.
+  TreeItem* item = root.first_child;
+  while (item) {
+    if (item->first_child) {
+      item = item->first_child;
+      continue;
+    }
+    TreeItem* parent = item->parent;
+    Unlink(item);
+    delete item;
+    item = parent == &root ? root.first_child : parent;
+  }
+}
+
+int TreeView_CompareText(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char ca = Fold(static_cast<unsigned char>(a[i]));
+    const unsigned char cb = Fold(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, const std::string& text, int image,
+                              int selected_image, void* data) {
+  if (!tv) return nullptr;
+  TreeItem* p = ParentOrRoot(tv, parent);
+  if (!p->alive) return nullptr;
+  auto* item = new TreeItem;
+  item->text = text;
+  item->image = image;
+  item->selected_image = selected_image;
+  item->data = data;
+  if (tv->check_boxes) item->check_state = 1;
+  TreeItem* prev = nullptr;
+  switch (where) {
+    case TreeInsert::First:
+      break;
+    case TreeInsert::Last:
+      prev = p->last_child;
+      break;
+    case TreeInsert::Sort:
+      // After every sibling whose text sorts before or equal to the new one.
+      prev = p->last_child;
+      while (prev && TreeView_CompareText(prev->text, text) > 0) prev = prev->prev_sibling;
+      break;
+  }
+  LinkAfter(p, prev, item);
+  ++tv->item_count;
+  MarkDirty(tv, p);
+  return item;
+}
+
+void TreeView_DeleteItem(TreeView* tv, TreeItem* item) {
+  if (!tv) return;
+  if (!item) {
+    TreeView_DeleteAllItems(tv);
+    return;
+  }
+  if (!item->alive || item == &tv->root) return;
+  TreeItem* parent = item->parent;
+  Unlink(item);
+  MarkDirty(tv, parent);
+  // Walk the detached subtree iteratively; the items stay allocated (dead)
+  // until the front end has dropped its references to them.
+  const bool defer = fe_HoldsTreeItems();
+  std::vector<TreeItem*> stack{item};
+  while (!stack.empty()) {
+    TreeItem* it = stack.back();
+    stack.pop_back();
+    for (TreeItem* c = it->first_child; c; c = c->next_sibling) stack.push_back(c);
+    it->alive = false;
+    if (tv->selection == it) tv->selection = nullptr;
+    --tv->item_count;
+    if (defer) {
+      tv->graveyard.emplace_back(it);
+    } else {
+      if (it->children_dirty) std::erase(tv->dirty_parents, it);
+      delete it;
+    }
+  }
+}
+
+void TreeView_DeleteAllItems(TreeView* tv) {
+  if (!tv) return;
+  while (tv->root.first_child) TreeView_DeleteItem(tv, tv->root.first_child);
+}
+
+TreeItem* TreeView_GetRoot(const TreeView* tv) { return tv ? tv->root.first_child : nullptr; }
+TreeItem* TreeView_GetChild(const TreeItem* item) { return item ? item->first_child : nullptr; }
+TreeItem* TreeView_GetNextSibling(const TreeItem* item) { return item ? item->next_sibling : nullptr; }
+
+TreeItem* TreeView_GetParent(const TreeView* tv, const TreeItem* item) {
+  if (!tv || !item || item->parent == &tv->root) return nullptr;
+  return item->parent;
+}
+
+std::size_t TreeView_GetCount(const TreeView* tv) { return tv ? tv->item_count : 0; }
+
+int TreeView_GetLevel(const TreeItem* item) {
+  int level = -1;
+  for (const TreeItem* p = item ? item->parent : nullptr; p; p = p->parent) ++level;
+  return level;
+}
+
+void TreeView_SelectItem(TreeView* tv, TreeItem* item) {
+  if (!tv) return;
+  if (tv->selection) tv->selection->state &= ~TVIS_SELECTED;
+  tv->selection = (item && item->alive) ? item : nullptr;
+  if (tv->selection) tv->selection->state |= TVIS_SELECTED;
+  ++tv->version;
+}
+
+void TreeView_SetItemText(TreeView* tv, TreeItem* item, const std::string& text) {
+  if (!tv || !item || !item->alive) return;
+  item->text = text;
+  ++tv->version;
+}
+
+void TreeView_SetCheckState(TreeView* tv, TreeItem* item, bool checked) {
+  if (!tv || !item || !item->alive) return;
+  item->check_state = checked ? 2 : 1;
+  ++tv->version;
+}
+
+bool TreeView_GetCheckState(const TreeItem* item) { return item && item->check_state == 2; }
+
+void TreeView_Expand(TreeView* tv, TreeItem* item, bool expand) {
+  if (!tv || !item || !item->alive) return;
+  if (expand)
+    item->state |= TVIS_EXPANDED;
+  else
+    item->state &= ~TVIS_EXPANDED;
+  ++tv->version;
+}
+
+void TreeView_SetImageList(TreeView* tv, ImageList* images) {
+  if (!tv) return;
+  tv->normal_images = images;
+  ++tv->version;
+}
+
+std::vector<TreeItem*> TreeView_TakeDirtyParents(TreeView* tv) {
+  std::vector<TreeItem*> out;
+  if (!tv) return out;
+  out.swap(tv->dirty_parents);
+  for (TreeItem* p : out) p->children_dirty = false;
+  return out;
+}
+
+void TreeView_ReleaseDeleted(TreeView* tv) {
+  if (!tv) return;
+  // Dead parents may still sit in the dirty list; drop them before freeing.
+  std::erase_if(tv->dirty_parents, [](TreeItem* p) { return !p->alive; });
+  tv->graveyard.clear();
+}
+
+// ---- Progress bar -------------------------------------------------------------
+
+void Progress_SetRange32(ProgressBar* pb, std::int32_t low, std::int32_t high) {
+  if (!pb) return;
+  pb->low = low;
+  pb->high = high;
+  pb->pos = std::clamp(pb->pos, std::min(low, high), std::max(low, high));
+  ++pb->version;
+}
+
+void Progress_SetStep(ProgressBar* pb, std::int32_t step) {
+  if (!pb) return;
+  pb->step = step;
+}
+
+void Progress_StepIt(ProgressBar* pb) {
+  if (!pb) return;
+  // A bar that reaches its end wraps to the start, as the common control does.
+  std::int64_t next = static_cast<std::int64_t>(pb->pos) + pb->step;
+  if (next > pb->high) next = pb->low + (next - pb->high);
+  if (next < pb->low) next = pb->low;
+  pb->pos = static_cast<std::int32_t>(std::min<std::int64_t>(next, pb->high));
+  ++pb->version;
+}
+
+void Progress_SetPos(ProgressBar* pb, std::int32_t pos) {
+  if (!pb) return;
+  pb->pos = std::clamp(pos, std::min(pb->low, pb->high), std::max(pb->low, pb->high));
+  ++pb->version;
+}
+
+void Progress_SetBarColour(ProgressBar* pb, std::uint32_t colour) {
+  if (!pb) return;
+  pb->bar_colour = colour;
+  ++pb->version;
+}
+
+// ---- Menu ------------------------------------------------------------------------
+
+bool Menu_EnableByPosition(Menu* menu, int popup, int position, bool enable) {
+  if (!menu || popup < 0 || popup >= static_cast<int>(menu->popups.size())) return false;
+  auto& items = menu->popups[popup].items;
+  if (position < 0 || position >= static_cast<int>(items.size())) return false;
+  items[position].enabled = enable;
+  ++menu->version;
+  return true;
+}
+
+bool Menu_EnableCommand(Menu* menu, int id, bool enable) {
+  if (!menu) return false;
+  for (auto& p : menu->popups)
+    for (auto& it : p.items)
+      if (it.id == id && id != 0) {
+        it.enabled = enable;
+        ++menu->version;
+        return true;
+      }
+  return false;
+}
+
+const MenuItem* Menu_FindCommand(const Menu* menu, int id) {
+  if (!menu) return nullptr;
+  for (const auto& p : menu->popups)
+    for (const auto& it : p.items)
+      if (it.id == id && id != 0) return &it;
+  return nullptr;
+}
+
+// ---- Text helpers ---------------------------------------------------------------
+
+void SetControlText(Control* c, const std::string& text) {
+  if (!c || c->text == text) return;
+  c->text = text;
+  ++c->version;
+}
+
+void EnableControl(Control* c, bool enable) {
+  if (!c || c->enabled == enable) return;
+  c->enabled = enable;
+  ++c->version;
+}
+
+void SetDlgItemText(Dialog* dlg, int id, const std::string& text) { SetControlText(GetDlgItem(dlg, id), text); }
+
+std::string GetDlgItemText(const Dialog* dlg, int id) {
+  const Control* c = GetDlgItem(dlg, id);
+  return c ? c->text : std::string();
+}

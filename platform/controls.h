@@ -1,0 +1,203 @@
+// Control models: the plain data that the engine reads and writes in place of
+// the Windows controls. Front ends draw from them and never own their data.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "res/resources.h"
+
+struct Dialog;
+
+// Static text, group boxes, buttons and every other simple control.
+struct Control {
+  int id = 0;
+  ControlKind kind = ControlKind::Static;
+  std::string text;
+  bool enabled = true;
+  bool visible = true;
+  Dialog* owner = nullptr;
+  std::uint64_t version = 0;  // bumped on every change a front end must redraw
+};
+
+// ---- Image list -------------------------------------------------------------
+
+struct ImageList {
+  int cx = 16, cy = 16;
+  std::vector<int> bitmaps;  // bitmap resource ids, in image index order
+};
+
+// Returns null when the front end cannot supply the pictures.
+ImageList* ImageList_Create(int cx, int cy);
+int ImageList_Add(ImageList* list, int bitmap_id);  // index, or -1
+void ImageList_Destroy(ImageList* list);
+
+// ---- List view ----------------------------------------------------------------
+
+inline constexpr std::uint32_t LVIS_FOCUSED = 0x1;
+inline constexpr std::uint32_t LVIS_SELECTED = 0x2;
+
+inline constexpr std::uint32_t LVS_EX_GRIDLINES = 0x1;
+inline constexpr std::uint32_t LVS_EX_CHECKBOXES = 0x4;
+inline constexpr std::uint32_t LVS_EX_FULLROWSELECT = 0x20;
+
+struct ListColumn {
+  int width = 0;
+  std::string text;
+  int sub_item = 0;
+};
+
+struct ListRow {
+  std::vector<std::string> texts;  // column 0 and the sub-items
+  int image = -1;
+  void* data = nullptr;
+  std::uint32_t state = 0;   // LVIS_*
+  int check_state = 0;       // state image: 0 none, 1 unchecked, 2 checked
+};
+
+struct ListView : Control {
+  std::vector<ListColumn> columns;
+  std::vector<ListRow> rows;
+  std::uint32_t ex_styles = 0;
+  ImageList* small_images = nullptr;
+  bool single_select = false;
+  // Change tracking for front ends: rows_version moves when rows are inserted or
+  // deleted, Control::version on any change (texts, states, columns).
+  std::uint64_t rows_version = 0;
+};
+
+int ListView_InsertColumn(ListView* lv, int index, const ListColumn& col);
+// Inserts at index (clamped to the row count); returns the row index or -1.
+int ListView_InsertItem(ListView* lv, int index, const std::string& text, int image, void* data);
+bool ListView_SetItemText(ListView* lv, int row, int sub_item, const std::string& text);
+std::string ListView_GetItemText(const ListView* lv, int row, int sub_item);
+bool ListView_DeleteItem(ListView* lv, int row);
+void ListView_DeleteAllItems(ListView* lv);
+int ListView_GetItemCount(const ListView* lv);
+void* ListView_GetItemData(const ListView* lv, int row);
+// Sets the bits of mask in the row's state to those of state; row -1 means every row.
+bool ListView_SetItemState(ListView* lv, int row, std::uint32_t state, std::uint32_t mask);
+std::uint32_t ListView_GetItemState(const ListView* lv, int row, std::uint32_t mask);
+bool ListView_SetCheckState(ListView* lv, int row, bool checked);
+bool ListView_GetCheckState(const ListView* lv, int row);
+void ListView_SetExtendedStyle(ListView* lv, std::uint32_t ex);
+void ListView_SetImageList(ListView* lv, ImageList* images);
+
+// ---- Tree view ------------------------------------------------------------------
+
+inline constexpr std::uint32_t TVIS_SELECTED = 0x2;
+inline constexpr std::uint32_t TVIS_EXPANDED = 0x20;
+inline constexpr std::uint32_t TVIS_BOLD = 0x10;
+
+struct TreeItem {
+  std::string text;
+  int image = -1;
+  int selected_image = -1;
+  int check_state = 0;  // state image: 0 none, 1 unchecked, 2 checked
+  std::uint32_t state = 0;  // TVIS_*
+  void* data = nullptr;
+  TreeItem* parent = nullptr;
+  TreeItem* first_child = nullptr;
+  TreeItem* last_child = nullptr;
+  TreeItem* next_sibling = nullptr;
+  TreeItem* prev_sibling = nullptr;
+  bool alive = true;
+  bool children_dirty = false;  // child list changed since the front end last looked
+};
+
+// Insert positions, as TVI_FIRST / TVI_LAST / TVI_SORT.
+enum class TreeInsert { First, Last, Sort };
+
+struct TreeView : Control {
+  TreeItem root;  // invisible; its children are the top-level items
+  ImageList* normal_images = nullptr;
+  bool check_boxes = false;
+  TreeItem* selection = nullptr;
+  std::size_t item_count = 0;
+  // Change tracking: parents whose child lists changed since the front end
+  // last collected them, and deleted items kept until then so a front end
+  // never sees an address reused under its cached indexes.
+  std::vector<TreeItem*> dirty_parents;
+  std::vector<std::unique_ptr<TreeItem>> graveyard;
+  std::uint64_t structure_version = 0;
+  TreeView() = default;
+  TreeView(const TreeView&) = delete;
+  TreeView& operator=(const TreeView&) = delete;
+  ~TreeView();
+};
+
+// parent null means the top level. Returns the new item, or null.
+TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, const std::string& text, int image,
+                              int selected_image, void* data);
+// Deletes the item and all its descendants; null deletes every item.
+void TreeView_DeleteItem(TreeView* tv, TreeItem* item);
+void TreeView_DeleteAllItems(TreeView* tv);
+TreeItem* TreeView_GetRoot(const TreeView* tv);  // first top-level item
+TreeItem* TreeView_GetChild(const TreeItem* item);
+TreeItem* TreeView_GetNextSibling(const TreeItem* item);
+TreeItem* TreeView_GetParent(const TreeView* tv, const TreeItem* item);  // null for top level
+std::size_t TreeView_GetCount(const TreeView* tv);
+int TreeView_GetLevel(const TreeItem* item);  // 0 for top-level items
+void TreeView_SelectItem(TreeView* tv, TreeItem* item);
+void TreeView_SetItemText(TreeView* tv, TreeItem* item, const std::string& text);
+void TreeView_SetCheckState(TreeView* tv, TreeItem* item, bool checked);
+bool TreeView_GetCheckState(const TreeItem* item);
+void TreeView_Expand(TreeView* tv, TreeItem* item, bool expand);
+void TreeView_SetImageList(TreeView* tv, ImageList* images);
+// Front ends: the parents whose child lists changed since the last call; frees
+// the items deleted meanwhile once the caller has dropped its references.
+std::vector<TreeItem*> TreeView_TakeDirtyParents(TreeView* tv);
+void TreeView_ReleaseDeleted(TreeView* tv);
+
+// Case-insensitive order of item texts used by sorted insertion.
+int TreeView_CompareText(const std::string& a, const std::string& b);
+
+// ---- Progress bar ----------------------------------------------------------------
+
+struct ProgressBar : Control {
+  std::int32_t low = 0, high = 100;
+  std::int32_t step = 10;
+  std::int32_t pos = 0;
+  std::uint32_t bar_colour = 0xFFFFFFFFu;  // 0xFFFFFFFF: the default colour; else 0x00BBGGRR
+};
+
+void Progress_SetRange32(ProgressBar* pb, std::int32_t low, std::int32_t high);
+void Progress_SetStep(ProgressBar* pb, std::int32_t step);
+void Progress_StepIt(ProgressBar* pb);
+void Progress_SetPos(ProgressBar* pb, std::int32_t pos);
+void Progress_SetBarColour(ProgressBar* pb, std::uint32_t colour);
+
+// RGB as the engine stores colours: 0x00BBGGRR.
+constexpr std::uint32_t RGB(unsigned r, unsigned g, unsigned b) { return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16); }
+
+// ---- Menu ----------------------------------------------------------------------
+
+struct MenuItem {
+  int id = 0;  // 0: separator
+  std::string text;
+  bool enabled = true;
+};
+
+struct MenuPopup {
+  std::string text;
+  std::vector<MenuItem> items;
+};
+
+struct Menu {
+  int template_id = 0;
+  std::vector<MenuPopup> popups;
+  std::uint64_t version = 0;
+};
+
+// Enables or greys the item at a position of one pop-up.
+bool Menu_EnableByPosition(Menu* menu, int popup, int position, bool enable);
+bool Menu_EnableCommand(Menu* menu, int id, bool enable);
+const MenuItem* Menu_FindCommand(const Menu* menu, int id);
+
+// ---- Text helpers ------------------------------------------------------------------
+
+void SetDlgItemText(Dialog* dlg, int id, const std::string& text);
+std::string GetDlgItemText(const Dialog* dlg, int id);
+void SetControlText(Control* c, const std::string& text);
+void EnableControl(Control* c, bool enable);

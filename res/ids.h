@@ -1,0 +1,67 @@
+// Resource, control and command identifiers of the main window and its dialogs.
+#pragma once
+
+// Dialog templates
+inline constexpr int IDD_MAIN = 101;
+inline constexpr int IDR_MAIN_MENU = 102;
+inline constexpr int IDD_ABOUT = 125;
+
+// Bitmaps
+inline constexpr int IDB_DRIVE = 110;
+inline constexpr int IDB_FOLDER_CLOSED = 111;
+inline constexpr int IDB_FOLDER_OPEN = 112;
+inline constexpr int IDB_FOLDER_CLOSED_DELETED = 113;
+inline constexpr int IDB_FOLDER_OPEN_DELETED = 114;
+inline constexpr int IDB_FILE = 117;
+inline constexpr int IDB_FILE_DELETED = 118;
+inline constexpr int IDB_FOLDER_OPEN_LOST = 120;
+inline constexpr int IDB_FOLDER_CLOSED_LOST = 121;
+inline constexpr int IDB_ABOUT = 127;
+
+// Controls of the main window
+inline constexpr int IDC_PROGRESS = 1013;
+inline constexpr int IDC_PROGRESS2 = 1014;
+inline constexpr int IDC_DIR_TREE = 1015;
+inline constexpr int IDC_FILE_LIST = 1016;
+inline constexpr int IDC_INFO_TREE = 1017;
+inline constexpr int IDC_T_DIRS = 1024;
+inline constexpr int IDC_T_FILES = 1025;
+inline constexpr int IDC_LBA = 1026;
+inline constexpr int IDC_PHY_LIST = 1027;
+inline constexpr int IDC_M_BYTES = 1028;
+inline constexpr int IDC_T_REM = 1029;
+inline constexpr int IDC_M_FILES = 1030;
+inline constexpr int IDC_RD_ERR = 1031;
+inline constexpr int IDC_LOG_LIST = 1033;
+inline constexpr int IDC_STATUS = 1034;
+inline constexpr int IDC_STATIC = -1;
+
+// Dialog standard commands (no entry in the main command table)
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+// Menu commands
+inline constexpr int IDM_EXIT = 40001;
+inline constexpr int IDM_SCAN_PHYSICAL = 40003;
+inline constexpr int IDM_FAST_LOGICAL = 40005;
+inline constexpr int IDM_TERMINATE_SCAN = 40009;
+inline constexpr int IDM_VERIFY = 40015;
+inline constexpr int IDM_FIND_FILES = 40017;
+inline constexpr int IDM_HELP_CONTENT = 40018;
+inline constexpr int IDM_ABOUT = 40019;
+inline constexpr int IDM_COPY_DIRS = 40020;
+inline constexpr int IDM_SLOW_LOGICAL = 40022;
+inline constexpr int IDM_COPY_FLAT = 40023;
+inline constexpr int IDM_FINDER_EXIT = 40027;
+inline constexpr int IDM_BUILD_PARTREC = 40036;
+inline constexpr int IDM_BUILD_BOOTREC = 40037;
+inline constexpr int IDM_CLONE = 40038;
+inline constexpr int IDM_WIPE = 40039;
+inline constexpr int IDM_SAVE_SCAN = 40042;
+inline constexpr int IDM_LOAD_SCAN = 40043;
+inline constexpr int IDM_ADD_DATA_STREAM = 40048;
+inline constexpr int IDC_DLG_CLOSE = 500;
+inline constexpr int IDM_CLOSE_MAIN = 5000;
+
+// System commands
+inline constexpr unsigned SC_CLOSE = 0xF060;

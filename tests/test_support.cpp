@@ -1,0 +1,72 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "app/main_window.h"
+#include "disk/phydrive.h"
+#include "platform/sysio.h"
+
+void RetrovaTest::SetUp() {
+  ResetAppContext();
+  ClearQueue();
+  headless::Reset();
+  sys_SetReadFaultHook(nullptr);
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  temp_ = std::filesystem::temp_directory_path() /
+          ("retrova-test-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
+  std::filesystem::remove_all(temp_);
+  std::filesystem::create_directories(temp_ / "sysfs");
+  std::filesystem::create_directories(temp_ / "dev");
+  // Never enumerate this machine's real drives in a test.
+  CurrentDriveSource() = DriveSource{(temp_ / "sysfs").string(), (temp_ / "dev").string()};
+}
+
+void RetrovaTest::TearDown() {
+  if (main_) {
+    CloseAllDrives(App());
+    main_.reset();
+  }
+  ClearQueue();
+  sys_SetReadFaultHook(nullptr);
+  CurrentDriveSource() = DriveSource{};
+  std::error_code ec;
+  std::filesystem::remove_all(temp_, ec);
+}
+
+void RetrovaTest::OpenMainWindow() {
+  main_ = CreateDialogModel(101, MainDlgProc, nullptr);
+  ASSERT_TRUE(main_);
+  Msg init;
+  init.dlg = main_.get();
+  init.kind = MsgKind::InitDialog;
+  SendMsg(init);
+}
+
+void RetrovaTest::DrainQueue() {
+  for (int guard = 0; guard < 100000 && DispatchNext(); ++guard) {
+  }
+}
+
+std::filesystem::path RetrovaTest::TempDir() { return temp_; }
+
+std::filesystem::path RetrovaTest::WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  const auto path = temp_ / name;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::filesystem::path RetrovaTest::MakeSparseFile(const std::string& name, std::uint64_t size) {
+  const auto path = temp_ / name;
+  const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  if (fd >= 0) {
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) ADD_FAILURE() << "ftruncate failed";
+    ::close(fd);
+  }
+  return path;
+}
+
+AppContext& RetrovaTest::ctx() { return App(); }

@@ -1,0 +1,30 @@
+// Shared fixtures: a fresh context and headless script per test, temporary files.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "platform/headless/headless.h"
+
+// Resets the context, the queue and the headless script; builds the main
+// window's models and runs its initialisation when init_main is true.
+class RetrovaTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Builds dialog 101 and sends it the initialisation message (no loop).
+  void OpenMainWindow();
+  // Dispatches queued messages until the queue is empty.
+  void DrainQueue();
+  std::filesystem::path TempDir();
+  std::filesystem::path WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
+  std::filesystem::path MakeSparseFile(const std::string& name, std::uint64_t size);
+  AppContext& ctx();
+
+  std::unique_ptr<Dialog> main_;
+  std::filesystem::path temp_;
+};
