@@ -1,0 +1,465 @@
+// Physical drives and image files as drives: the stored record, enumeration,
+// identity decoding, sector reads with unreadable sectors, writes, images.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include "app/context.h"
+#include "disk/phydrive.h"
+#include "platform/frontend.h"
+#include "platform/sysio.h"
+#include "res/ids.h"
+#include "res/resources.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+  std::vector<std::uint8_t> v(size);
+  for (std::size_t i = 0; i < size; ++i) v[i] = static_cast<std::uint8_t>(1 + (i * 7 + i / 512) % 251);
+  return v;
+}
+
+std::uint64_t LE(const std::array<std::uint8_t, kPhyDriveInfoSize>& b, std::size_t off, int n) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(b[off + i]) << (8 * i);
+  return v;
+}
+
+bool AllZero(std::span<const std::uint8_t> s) {
+  return std::all_of(s.begin(), s.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// Fault hooks: the ranges the tests treat as bad media.
+std::uint64_t g_bad_begin = 0, g_bad_end = 0;
+ReadFault FailBadRange(DevHandle, std::uint64_t offset, std::size_t length) {
+  ReadFault f;
+  f.fail = offset < g_bad_end && offset + length > g_bad_begin;
+  return f;
+}
+ReadFault ShortAtSector1(DevHandle, std::uint64_t offset, std::size_t length) {
+  ReadFault f;
+  if (offset <= 512 && offset + length > 512) f.max_bytes = 512 - offset + 100;
+  return f;
+}
+ReadFault RefuseAll(DevHandle, std::uint64_t, std::size_t) {
+  ReadFault f;
+  f.refuse_position = true;
+  return f;
+}
+
+class DiskTest : public RetrovaTest {
+ protected:
+  PHYDRIVE_INFO* Row(int row) { return static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, row)); }
+  std::string RowText(int row, int col) { return ListView_GetItemText(ctx().phy_list, row, col); }
+  std::string RdErr() { return GetDlgItemText(ctx().main_dlg, IDC_RD_ERR); }
+  PHYDRIVE_INFO* AddImage(const std::filesystem::path& p) {
+    int rows = ListView_GetItemCount(ctx().phy_list);
+    EXPECT_EQ(AddImageFile(ctx(), p.string()), 1);
+    return Row(rows);
+  }
+  void AddSysfsDisk(const std::string& name, std::uint64_t dev_size, bool with_node = true) {
+    std::filesystem::create_directories(TempDir() / "sysfs" / name);
+    if (with_node) MakeSparseFile("dev/" + name, dev_size);
+  }
+};
+
+TEST_F(DiskTest, RecordImagePutsEveryFieldAtItsOffset) {
+  PHYDRIVE_INFO d;
+  std::strcpy(d.name, "Phy ID 3");
+  std::memset(d.model, 'M', 40);
+  std::memset(d.serial, 'S', 20);
+  std::memset(d.firmware, 'F', 8);
+  d.drive_number = 0x11223344;
+  d.spare = 0x55667788;
+  d.size_mb = -2;
+  d.read_errors = 0x0102030405060708;
+  d.heads = 0x1112131415161718;
+  d.sectors_per_track = 0x2122232425262728;
+  d.cylinders = 0x3132333435363738;
+  d.sectors_per_cylinder = 0x4142434445464748;
+  d.total_sectors = 0x5152535455565758;
+  d.handle = 77;
+
+  auto b = PhyDriveToBytes(d);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[0])), "Phy ID 3");
+  EXPECT_TRUE(AllZero(std::span(b).subspan(8, 92)));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[100]), 40), std::string(40, 'M'));
+  EXPECT_EQ(b[140], 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[141]), 20), std::string(20, 'S'));
+  EXPECT_EQ(b[161], 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[162]), 8), std::string(8, 'F'));
+  EXPECT_EQ(b[170], 0);
+  EXPECT_EQ(LE(b, 171, 4), 0x11223344u);
+  EXPECT_EQ(LE(b, 175, 4), 0x55667788u);
+  EXPECT_EQ(LE(b, 179, 8), 0xFFFFFFFFFFFFFFFEull);
+  EXPECT_EQ(LE(b, 187, 8), 0x0102030405060708ull);
+  EXPECT_EQ(LE(b, 195, 8), 0u);  // reserved
+  EXPECT_EQ(LE(b, 203, 8), 0x1112131415161718ull);
+  EXPECT_EQ(LE(b, 211, 8), 0x2122232425262728ull);
+  EXPECT_EQ(LE(b, 219, 8), 0x3132333435363738ull);
+  EXPECT_EQ(LE(b, 227, 8), 0x4142434445464748ull);
+  EXPECT_EQ(LE(b, 235, 8), 0x5152535455565758ull);
+  EXPECT_EQ(LE(b, 243, 4), 0u);  // a descriptor is never stored
+
+  // Reading back gives the same fields; strings without a terminator are cut.
+  b[140] = 'X';
+  PHYDRIVE_INFO r;
+  r.device_path = "/dev/stale";
+  ASSERT_TRUE(PhyDriveFromBytes(b, r));
+  EXPECT_STREQ(r.name, "Phy ID 3");
+  EXPECT_EQ(std::string(r.model), std::string(40, 'M'));
+  EXPECT_EQ(r.size_mb, -2);
+  EXPECT_EQ(r.total_sectors, d.total_sectors);
+  EXPECT_EQ(r.cylinders, d.cylinders);
+  EXPECT_EQ(r.drive_number, d.drive_number);
+  EXPECT_EQ(r.handle, kNoDevice);
+  EXPECT_TRUE(r.device_path.empty());
+  EXPECT_FALSE(PhyDriveFromBytes(std::span(b).first(246), r));
+}
+
+TEST_F(DiskTest, IdentifyBlockStringsAreWordSwappedWithBlanksKept) {
+  std::vector<std::uint8_t> block(512, 0);
+  auto put = [&](std::size_t off, std::string s, std::size_t len) {
+    s.resize(len, ' ');
+    for (std::size_t i = 0; i < len; i += 2) {
+      block[off + i] = static_cast<std::uint8_t>(s[i + 1]);
+      block[off + i + 1] = static_cast<std::uint8_t>(s[i]);
+    }
+  };
+  put(54, "WDC WD10EZEX-00BN5A0", 40);
+  put(20, "     WD-WCC3F1234567", 20);
+  put(46, "01.01A01", 8);
+  PHYDRIVE_INFO d;
+  ASSERT_TRUE(DecodeIdentifyBlock(block, d));
+  EXPECT_EQ(std::string(d.model), "WDC WD10EZEX-00BN5A0" + std::string(20, ' '));
+  EXPECT_EQ(std::string(d.serial), "     WD-WCC3F1234567");
+  EXPECT_EQ(std::string(d.firmware), "01.01A01");
+  EXPECT_FALSE(DecodeIdentifyBlock(std::span(block).first(100), d));
+}
+
+TEST_F(DiskTest, EnumerationSkipsNodesThatDoNotOpenAndKeepsDriveNumbers) {
+  AddSysfsDisk("sda", 1 << 20);
+  AddSysfsDisk("sdb", 0, /*with_node=*/false);  // listed by the kernel, gone from /dev
+  AddSysfsDisk("sdc", 8225280ull * 2 + 4096);   // two cylinders and a tail
+  AddSysfsDisk("loop0", 1 << 20);               // no file attached: not a drive
+  AddSysfsDisk("loop1", 1 << 20);
+  std::filesystem::create_directories(TempDir() / "sysfs/loop1/loop");
+  std::ofstream(TempDir() / "sysfs/loop1/loop/backing_file") << "/srv/disk.img\n";
+  AddSysfsDisk("zram0", 1 << 20);
+  OpenMainWindow();
+
+  ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 3);
+  const char* nodes[] = {"loop1", "sda", "sdc"};
+  const std::uint32_t numbers[] = {0, 1, 3};
+  for (int row = 0; row < 3; ++row) {
+    PHYDRIVE_INFO* d = Row(row);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(std::string(d->name), "Phy ID " + std::to_string(row));
+    EXPECT_EQ(RowText(row, 0), std::to_string(row));
+    EXPECT_EQ(d->drive_number, numbers[row]);
+    EXPECT_EQ(d->device_path, (TempDir() / "dev" / nodes[row]).string());
+    // No identity from a node that is not a drive: listed anyway.
+    EXPECT_STREQ(d->model, "UNKNOWN");
+    EXPECT_STREQ(d->serial, "UNKNOWN");
+    EXPECT_STREQ(d->firmware, "UNKNOWN");
+    EXPECT_EQ(RowText(row, 1), "UNKNOWN");
+    // Sources are only ever open for reading.
+    EXPECT_EQ(::fcntl(d->handle, F_GETFL) & O_ACCMODE, O_RDONLY);
+  }
+  PHYDRIVE_INFO* sdc = Row(2);
+  EXPECT_EQ(sdc->heads, 255u);
+  EXPECT_EQ(sdc->sectors_per_track, 63u);
+  EXPECT_EQ(sdc->sectors_per_cylinder, 16065u);
+  EXPECT_EQ(sdc->cylinders, 2u);
+  EXPECT_EQ(sdc->total_sectors, 32130u + 8u);  // the tail past the last cylinder is kept
+  EXPECT_EQ(RowText(2, 2), "0.02 GB");
+  EXPECT_TRUE(headless::Boxes().empty());
+}
+
+TEST_F(DiskTest, EnumerationStopsAtTwentySixDrivesInKernelOrder) {
+  std::vector<std::string> names;
+  for (char c = 'a'; c <= 'z'; ++c) names.push_back(std::string("sd") + c);
+  names.insert(names.end(), {"sdaa", "sdab"});
+  for (const auto& n : names) AddSysfsDisk(n, 4096);
+  OpenMainWindow();
+  ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 26);
+  EXPECT_EQ(Row(25)->device_path, (TempDir() / "dev/sdz").string());
+  EXPECT_EQ(Row(25)->drive_number, 25u);
+}
+
+TEST_F(DiskTest, DiskListTakesWholeDrivesInNaturalOrder) {
+  for (const char* n : {"sdaa", "sdb", "sda", "nvme0n10", "nvme0n2", "nvme0c0n1", "mmcblk0", "mmcblk0boot0",
+                        "loop10", "loop2", "loop3", "dm-0", "zram0", "sr0", "md0", "ram0", "xvda", "vda"})
+    std::filesystem::create_directories(TempDir() / "sysfs" / n);
+  for (const char* n : {"loop10", "loop2"}) {
+    std::filesystem::create_directories(TempDir() / "sysfs" / n / "loop");
+    std::ofstream(TempDir() / "sysfs" / n / "loop/backing_file") << "/x\n";
+  }
+  auto list = sys_ListDiskDevices((TempDir() / "sysfs").string(), "/dev");
+  std::vector<std::string> want = {"/dev/loop2", "/dev/loop10", "/dev/mmcblk0", "/dev/nvme0n2", "/dev/nvme0n10",
+                                   "/dev/sda",   "/dev/sdb",    "/dev/sdaa",    "/dev/vda",     "/dev/xvda"};
+  EXPECT_EQ(list, want);
+  EXPECT_TRUE(sys_ListDiskDevices((TempDir() / "missing").string(), "/dev").empty());
+}
+
+TEST_F(DiskTest, UnreadableSectorIsZeroAndCounted) {
+  OpenMainWindow();
+  auto data = Pattern(4 * 512);
+  PHYDRIVE_INFO* d = AddImage(WriteFile("four.img", data));
+  ASSERT_NE(d, nullptr);
+
+  g_bad_begin = 1024;
+  g_bad_end = 1536;
+  sys_SetReadFaultHook(FailBadRange);
+  std::vector<std::uint8_t> buf(4 * 512, 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *d, 0, buf), 1);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1024, data.begin()));
+  EXPECT_TRUE(AllZero(std::span(buf).subspan(1024, 512)));
+  EXPECT_TRUE(std::equal(buf.begin() + 1536, buf.end(), data.begin() + 1536));
+  EXPECT_EQ(d->read_errors, 1u);
+  EXPECT_EQ(RdErr(), "1");
+
+  // The field shows the drive's running count with thousands separators.
+  d->read_errors = 999;
+  EXPECT_EQ(ReadSectors(ctx(), *d, 2, std::span(buf).first(512)), 1);
+  EXPECT_EQ(d->read_errors, 1000u);
+  EXPECT_EQ(RdErr(), "1,000");
+
+  // A short sector keeps what it delivered, then zeros.
+  sys_SetReadFaultHook(ShortAtSector1);
+  d->read_errors = 0;
+  EXPECT_EQ(ReadSectors(ctx(), *d, 0, buf), 1);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 612, data.begin()));
+  EXPECT_TRUE(AllZero(std::span(buf).subspan(612, 412)));
+  EXPECT_TRUE(std::equal(buf.begin() + 1024, buf.end(), data.begin() + 1024));
+  EXPECT_EQ(d->read_errors, 1u);
+}
+
+TEST_F(DiskTest, ReadsBeyondTheEndAndRefusedPositioning) {
+  OpenMainWindow();
+  auto data = Pattern(1000);
+  PHYDRIVE_INFO* d = AddImage(WriteFile("partial.img", data));
+  ASSERT_NE(d, nullptr);
+
+  // The partial last sector: the file's remaining bytes, then zeros, one error.
+  std::vector<std::uint8_t> buf(1024, 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *d, 0, buf), 1);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1000, data.begin()));
+  EXPECT_TRUE(AllZero(std::span(buf).subspan(1000)));
+  EXPECT_EQ(d->read_errors, 1u);
+
+  // Positioned past the end: zeros, every sector counted.
+  std::vector<std::uint8_t> far(3 * 512, 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *d, 10, far), 1);
+  EXPECT_TRUE(AllZero(far));
+  EXPECT_EQ(d->read_errors, 4u);
+  EXPECT_EQ(RdErr(), "4");
+
+  // Positioning refused: result 0, zeros, nothing counted.
+  sys_SetReadFaultHook(RefuseAll);
+  std::fill(far.begin(), far.end(), 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *d, 0, far), 0);
+  EXPECT_TRUE(AllZero(far));
+  sys_SetReadFaultHook(nullptr);
+  // An LBA whose byte offset overflows 64 bits is refused the same way.
+  std::fill(far.begin(), far.end(), 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *d, UINT64_MAX / 256, far), 0);
+  EXPECT_TRUE(AllZero(far));
+  EXPECT_EQ(d->read_errors, 4u);
+  EXPECT_EQ(RdErr(), "4");
+}
+
+TEST_F(DiskTest, LbaAboveFourGigaSectorsIsPositionedExactly) {
+  OpenMainWindow();
+  const std::uint64_t lba = (1ull << 32) + 5;
+  auto path = MakeSparseFile("huge.img", (lba + 16) * 512);
+  {
+    int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const char marker[] = "far marker";
+    ASSERT_EQ(::pwrite(fd, marker, sizeof marker, static_cast<off_t>(lba * 512)), static_cast<ssize_t>(sizeof marker));
+    ::close(fd);
+  }
+  PHYDRIVE_INFO* d = AddImage(path);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->total_sectors, lba + 16);
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(ReadSectors(ctx(), *d, lba, buf), 1);
+  EXPECT_STREQ(reinterpret_cast<const char*>(buf.data()), "far marker");
+  ASSERT_EQ(ReadSectors(ctx(), *d, 5, buf), 1);  // the offset cut to 32 bits
+  EXPECT_TRUE(AllZero(buf));
+
+  auto sector = Pattern(512);
+  ASSERT_EQ(WriteSectors(ctx(), *d, lba + 1, sector), 1);
+  ASSERT_EQ(ReadSectors(ctx(), *d, lba + 1, buf), 1);
+  EXPECT_EQ(buf, sector);
+  EXPECT_EQ(d->read_errors, 0u);
+}
+
+TEST_F(DiskTest, WritesReachTheImageAndFailuresAreReported) {
+  OpenMainWindow();
+  auto path = WriteFile("w.img", std::vector<std::uint8_t>(8 * 512, 0));
+  PHYDRIVE_INFO* d = AddImage(path);
+  ASSERT_NE(d, nullptr);
+  auto data = Pattern(2 * 512);
+  ASSERT_EQ(WriteSectors(ctx(), *d, 3, data), 1);
+  {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> all(8 * 512);
+    in.read(all.data(), static_cast<std::streamsize>(all.size()));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), reinterpret_cast<std::uint8_t*>(all.data()) + 3 * 512));
+    EXPECT_EQ(all[3 * 512 - 1], 0);
+    EXPECT_EQ(all[5 * 512], 0);
+  }
+  std::vector<std::uint8_t> back(2 * 512);
+  ASSERT_EQ(ReadSectors(ctx(), *d, 3, back), 1);  // the read handle sees the write
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(::fcntl(d->handle, F_GETFL) & O_ACCMODE, O_RDONLY);
+  EXPECT_TRUE(headless::Boxes().empty());
+
+  // The image went away: the write is refused, not created anew.
+  std::filesystem::remove(path);
+  EXPECT_EQ(WriteSectors(ctx(), *d, 7, data), 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(WriteSectors(ctx(), *d, UINT64_MAX / 4, data), 0);
+  ASSERT_EQ(headless::Boxes().size(), 2u);
+  EXPECT_EQ(headless::Boxes()[0].text, "Error on WriteFile LBA Sector (7)");
+  EXPECT_EQ(headless::Boxes()[0].title, "** Error **");
+  EXPECT_EQ(headless::Boxes()[0].icon, MB_ICONSTOP);
+  EXPECT_EQ(headless::Boxes()[1].text, "Error On SetFilePointer: LBA Sector (" + std::to_string(UINT64_MAX / 4) + ")");
+}
+
+TEST_F(DiskTest, ImageFileBecomesAPseudoDrive) {
+  OpenMainWindow();
+  auto path = WriteFile("a-rather-long-image-file-name-for-the-type-column.img", Pattern(1000));
+  ASSERT_GT(path.string().size(), 40u);
+  PHYDRIVE_INFO* d = AddImage(path);
+  ASSERT_NE(d, nullptr);
+  EXPECT_STREQ(d->name, "Phy ID 0");
+  EXPECT_EQ(std::string(d->model), path.string().substr(0, 40));
+  EXPECT_EQ(RowText(0, 1), path.string().substr(0, 40));
+  EXPECT_EQ(RowText(0, 0), "0");
+  EXPECT_EQ(RowText(0, 2), "0.00 GB");
+  EXPECT_STREQ(d->serial, "");
+  EXPECT_STREQ(d->firmware, "");
+  EXPECT_EQ(d->drive_number, 0u);
+  EXPECT_EQ(d->total_sectors, 2u);
+  EXPECT_EQ(d->cylinders, 0u);
+  EXPECT_EQ(d->heads, 255u);
+  EXPECT_EQ(d->sectors_per_track, 63u);
+  EXPECT_EQ(d->sectors_per_cylinder, 16065u);
+  EXPECT_EQ(d->size_mb, 0);
+  EXPECT_EQ(d->device_path, path.string());
+
+  // A GiB image: whole cylinders, the size column and size_mb.
+  PHYDRIVE_INFO* g = AddImage(MakeSparseFile("g.img", 1ull << 30));
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(RowText(1, 2), "1.00 GB");
+  EXPECT_EQ(g->size_mb, 1024);
+  EXPECT_EQ(g->cylinders, 2097152u / 16065u);
+
+  // An empty file is listed, and every read of it fails.
+  PHYDRIVE_INFO* e = AddImage(WriteFile("empty.img", {}));
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->total_sectors, 0u);
+  std::vector<std::uint8_t> buf(1024, 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *e, 0, buf), 1);
+  EXPECT_TRUE(AllZero(buf));
+  EXPECT_EQ(e->read_errors, 2u);
+  EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 3);
+
+  // A folder opens but has no sectors: not a drive.
+  EXPECT_EQ(AddImageFile(ctx(), TempDir().string()), 0);
+  ASSERT_EQ(headless::Boxes().size(), 1u);
+  EXPECT_EQ(headless::Boxes()[0].text, "Could not open " + TempDir().string());
+  EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 3);
+}
+
+TEST_F(DiskTest, AddFileToDataStreamFollowsTheChooser) {
+  OpenMainWindow();
+  auto path = WriteFile("s.img", Pattern(4096));
+  const std::string missing = (TempDir() / "missing.img").string();
+  headless::AnswerOpenFile(path.string());
+  headless::AnswerOpenFile(std::nullopt);
+  headless::AnswerOpenFile(missing);
+  AddFileToDataStream(ctx());
+  ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 1);
+  EXPECT_EQ(Row(0)->total_sectors, 8u);
+  AddFileToDataStream(ctx());  // cancelled
+  EXPECT_TRUE(headless::Boxes().empty());
+  AddFileToDataStream(ctx());
+  EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 1);
+  ASSERT_EQ(headless::Boxes().size(), 1u);
+  EXPECT_EQ(headless::Boxes()[0].text, "Could not open " + missing);
+  EXPECT_EQ(headless::Boxes()[0].title, "** Error **");
+  EXPECT_EQ(headless::Boxes()[0].icon, MB_ICONSTOP);
+}
+
+TEST_F(DiskTest, AddWithoutAListReportsTheFailedInsert) {
+  // No main window: the row cannot be inserted.
+  EXPECT_EQ(AddImageFile(ctx(), WriteFile("x.img", Pattern(512)).string()), 0);
+  ASSERT_EQ(headless::Boxes().size(), 1u);
+  EXPECT_EQ(headless::Boxes()[0].text, "AddPHYDrive: InsertItem FAILED");
+  EXPECT_EQ(headless::Boxes()[0].title, kProductTitle);
+}
+
+TEST_F(DiskTest, CloseAllDrivesClosesHandlesAndLeavesNoDanglingData) {
+  OpenMainWindow();
+  PHYDRIVE_INFO* d = AddImage(WriteFile("c.img", Pattern(512)));
+  ASSERT_NE(d, nullptr);
+  const int fd = d->handle;
+  ctx().clone_source = d;
+  CloseAllDrives(ctx());
+  EXPECT_EQ(Row(0), nullptr);
+  EXPECT_EQ(ctx().clone_source, nullptr);
+  errno = 0;
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(errno, EBADF);
+  CloseAllDrives(ctx());  // twice is harmless
+}
+
+TEST_F(DiskTest, ErrorBoxes) {
+  std::string long_text(1500, 'x');
+  EXPECT_EQ(ShowErrorBox("%s%d", long_text.c_str(), 5), 1);
+  ASSERT_EQ(headless::Boxes().size(), 1u);
+  EXPECT_EQ(headless::Boxes()[0].text, std::string(999, 'x'));
+  EXPECT_EQ(headless::Boxes()[0].title, "**** Retrova ver 4.1.6244 ERROR ****");
+  EXPECT_EQ(headless::Boxes()[0].icon, MB_ICONSTOP);
+
+  sys_SetLastError(ENOENT);
+  ShowLastErrorBox();
+  ASSERT_EQ(headless::Boxes().size(), 2u);
+  EXPECT_EQ(headless::Boxes()[1].text, std::strerror(ENOENT));
+  EXPECT_EQ(headless::Boxes()[1].title, "** Error **");
+  for (int no_text : {0, 98765}) {
+    sys_SetLastError(no_text);
+    ShowLastErrorBox();
+  }
+  EXPECT_EQ(headless::Boxes().size(), 2u);
+
+  // The layer records why its own calls failed.
+  EXPECT_EQ(sys_OpenRead((TempDir() / "nope").string()), kNoDevice);
+  EXPECT_EQ(sys_LastError(), ENOENT);
+}
+
+TEST_F(DiskTest, LocalFileTimeCountsTheLocalClockWithoutZoneShift) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  ::setenv("TZ", "XYZ-5", 1);  // five hours east of UTC, no daylight saving
+  ::tzset();
+  const std::uint64_t utc = (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
+  const std::uint64_t local = sys_LocalFileTime();
+  if (old) ::setenv("TZ", saved.c_str(), 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+  const std::int64_t diff = static_cast<std::int64_t>(local - utc) - 5ll * 3600 * 10000000;
+  EXPECT_GE(diff, -20000000);
+  EXPECT_LE(diff, 20000000);
+}
+
+}  // namespace

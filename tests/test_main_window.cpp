@@ -1,0 +1,304 @@
+// The main window driven through the headless front end, as the GUI drives it.
+#include <algorithm>
+
+#include "app/info_panels.h"
+#include "app/main_window.h"
+#include "app/status.h"
+#include "disk/phydrive.h"
+#include "platform/frontend.h"
+#include "res/ids.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> Children(const TreeItem* item) {
+  std::vector<std::string> out;
+  for (const TreeItem* c = item ? item->first_child : nullptr; c; c = c->next_sibling) out.push_back(c->text);
+  return out;
+}
+
+int PlaceholderCalls(int id) {
+  const std::string line = "NotYetBuiltCommand: " + std::to_string(id);
+  const auto& lines = DebugLines();
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+}  // namespace
+
+class MainWindowTest : public RetrovaTest {
+ protected:
+  void Command(int id) {
+    PostCommand(ctx().main_dlg, id);
+    DrainQueue();
+  }
+  std::string Field(int id) { return GetDlgItemText(ctx().main_dlg, id); }
+  void AddImages(int n) {
+    for (int i = 0; i < n; ++i) {
+      const auto p = WriteFile("disk" + std::to_string(i) + ".img", std::vector<std::uint8_t>(4096, 0));
+      ASSERT_EQ(AddImageFile(ctx(), p.string()), 1);
+    }
+  }
+};
+
+TEST_F(MainWindowTest, StartUpWithNoDrivesStillOpensWithPlaceholders) {
+  OpenMainWindow();
+  EXPECT_EQ(ctx().main_dlg->title, "Retrova ver 4.1.6244");
+  EXPECT_FALSE(ctx().main_dlg->ended);
+  for (int id : {IDC_M_BYTES, IDC_M_FILES, IDC_T_DIRS, IDC_T_FILES, IDC_RD_ERR}) EXPECT_EQ(Field(id), "0") << id;
+  EXPECT_EQ(Field(IDC_T_REM), "00:00:00");
+  EXPECT_EQ(Field(IDC_STATUS), "Idle...");
+  ASSERT_EQ(ctx().file_list->columns.size(), 3u);
+  EXPECT_EQ(ctx().file_list->columns[1].text, "Date");
+  EXPECT_EQ(ctx().phy_list->columns[1].width, 242);
+  EXPECT_EQ(ctx().log_list->columns[0].text, "Logical LBA");
+  EXPECT_TRUE(ctx().file_list->ex_styles & LVS_EX_CHECKBOXES);
+  EXPECT_FALSE(ctx().phy_list->ex_styles & LVS_EX_CHECKBOXES);
+  ASSERT_NE(ctx().image_list, nullptr);
+  EXPECT_EQ(ctx().image_list->bitmaps, std::vector<int>(std::begin(kImageListBitmaps), std::end(kImageListBitmaps)));
+  EXPECT_EQ(ctx().dir_tree->normal_images, ctx().image_list);
+
+  EXPECT_EQ(Children(&ctx().info_tree->root),
+            (std::vector<std::string>{"Physical Data        ", "Logical Data        "}));
+  const TreeItem* geometry = ctx().info_phy_item->first_child;
+  EXPECT_EQ(Children(geometry), (std::vector<std::string>{"Heads 0", "Sectors 0", "Cylinders 0"}));
+  EXPECT_EQ(Children(geometry->next_sibling), (std::vector<std::string>{"UNKNOWN", "UNKNOWN", "UNKNOWN"}));
+  EXPECT_EQ(ctx().sel_phy_row, -1);
+}
+
+TEST_F(MainWindowTest, ExitIsRefusedWhileAScanRunsAndWorksAfterwards) {
+  OpenMainWindow();
+  ctx().scan_running = 1;
+  Command(IDM_EXIT);
+  PostSysCommand(ctx().main_dlg, SC_CLOSE);
+  DrainQueue();
+  EXPECT_FALSE(ctx().main_dlg->ended);
+  ctx().scan_running = 0;
+  PostSysCommand(ctx().main_dlg, SC_CLOSE);
+  DrainQueue();
+  EXPECT_TRUE(ctx().main_dlg->ended);
+}
+
+TEST_F(MainWindowTest, EnterEscapeAndIdleTerminateDoNothing) {
+  OpenMainWindow();
+  AddImages(1);
+  for (int id : {IDOK, IDCANCEL, IDM_TERMINATE_SCAN}) Command(id);
+  PostMsg(Msg{ctx().main_dlg, MsgKind::Close, 0, 0, {}});
+  DrainQueue();
+  EXPECT_FALSE(ctx().main_dlg->ended);
+  EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 1);
+  EXPECT_TRUE(headless::Boxes().empty());
+}
+
+TEST_F(MainWindowTest, UtilitiesAndFinderAreIgnoredWhileAScanOrTheFindersCopyRuns) {
+  OpenMainWindow();
+  const int utilities[] = {IDM_BUILD_PARTREC, IDM_BUILD_BOOTREC, IDM_CLONE, IDM_WIPE, IDM_FIND_FILES};
+  ctx().scan_running = 1;
+  for (int id : utilities) Command(id);
+  ctx().scan_running = 0;
+  ctx().finder_copy_running = 1;
+  for (int id : utilities) Command(id);
+  for (int id : utilities) EXPECT_EQ(PlaceholderCalls(id), 0) << id;
+  ctx().finder_copy_running = 0;
+  for (int id : utilities) Command(id);
+  for (int id : utilities) EXPECT_EQ(PlaceholderCalls(id), 1) << id;
+  // Verify does not check the running flag.
+  ctx().scan_running = 1;
+  Command(IDM_VERIFY);
+  EXPECT_EQ(PlaceholderCalls(IDM_VERIFY), 1);
+}
+
+TEST_F(MainWindowTest, CheckTerminateDispatchesOthersReentrantlyAndTakesItsOwnCommand) {
+  OpenMainWindow();
+  EXPECT_EQ(CheckTerminate(ctx(), IDM_TERMINATE_SCAN), 0) << "empty queue";
+  const auto img = WriteFile("x.img", std::vector<std::uint8_t>(512));
+  headless::AnswerOpenFile(img.string());
+  PostCommand(ctx().main_dlg, IDM_ADD_DATA_STREAM);
+  PostCommand(ctx().main_dlg, IDM_TERMINATE_SCAN);
+  PostCommand(ctx().main_dlg, IDM_HELP_CONTENT);
+  EXPECT_EQ(CheckTerminate(ctx(), IDM_TERMINATE_SCAN), 0);
+  EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 1) << "the other command ran inside the pump step";
+  EXPECT_EQ(CheckTerminate(ctx(), IDM_TERMINATE_SCAN), 1);
+  ASSERT_FALSE(QueueEmpty());
+  EXPECT_EQ(PeekQueue()->id, static_cast<std::uint32_t>(IDM_HELP_CONTENT)) << "only the matching command is taken";
+}
+
+TEST_F(MainWindowTest, ACommandChosenDuringAnUnlockedScanRunsInsideItAndTheScanGoesOn) {
+  OpenMainWindow();
+  headless::PostCommandAfterSteps(10, IDD_MAIN, IDM_HELP_CONTENT);
+  headless::PostCommandAfterSteps(50, IDD_MAIN, IDM_TERMINATE_SCAN);
+  int units = 0;
+  ctx().scan_running = 1;
+  while (units < 1000 && !CheckTerminate(ctx(), IDM_TERMINATE_SCAN)) ++units;
+  ctx().scan_running = 0;
+  EXPECT_EQ(headless::HelpShown().size(), 1u);
+  EXPECT_GE(units, 49);
+  EXPECT_LT(units, 1000);
+}
+
+TEST_F(MainWindowTest, CheckFinderExitLooksOnlyAtTheFindersMessages) {
+  OpenMainWindow();
+  auto finder = CreateDialogModel(IDD_ABOUT, AboutDlgProc, ctx().main_dlg);
+  ctx().finder_dlg = finder.get();
+  PostCommand(ctx().main_dlg, IDM_HELP_CONTENT);
+  EXPECT_EQ(CheckFinderExit(ctx()), 101);
+  EXPECT_TRUE(headless::HelpShown().empty()) << "no finder message: nothing is dispatched";
+  PostCommand(finder.get(), IDM_FINDER_EXIT);
+  EXPECT_EQ(CheckFinderExit(ctx()), 100);
+  EXPECT_EQ(PeekQueue()->id, static_cast<std::uint32_t>(IDM_HELP_CONTENT)) << "the main window's message stays";
+  PostCommand(finder.get(), 1234);
+  EXPECT_EQ(CheckFinderExit(ctx()), 101);
+  EXPECT_EQ(headless::HelpShown().size(), 1u) << "another finder message lets the next message of the thread run";
+}
+
+TEST_F(MainWindowTest, ScanMenuLockGreysExactlyTheListedCommands) {
+  OpenMainWindow();
+  EXPECT_EQ(SetScanMenus(ctx(), false), 1);
+  const Menu* m = ctx().main_dlg->menu.get();
+  for (int id : {IDM_SCAN_PHYSICAL, IDM_FAST_LOGICAL, IDM_SLOW_LOGICAL, IDM_COPY_DIRS, IDM_COPY_FLAT, IDM_SAVE_SCAN,
+                 IDM_LOAD_SCAN, IDM_BUILD_PARTREC, IDM_BUILD_BOOTREC, IDM_CLONE, IDM_WIPE, IDM_VERIFY,
+                 IDM_FIND_FILES, IDM_HELP_CONTENT, IDM_ABOUT})
+    EXPECT_FALSE(Menu_FindCommand(m, id)->enabled) << id;
+  for (int id : {IDM_TERMINATE_SCAN, IDM_EXIT, IDM_ADD_DATA_STREAM}) EXPECT_TRUE(Menu_FindCommand(m, id)->enabled) << id;
+  SetScanMenus(ctx(), true);
+  for (const auto& popup : m->popups)
+    for (const auto& item : popup.items) EXPECT_TRUE(item.enabled) << item.text;
+}
+
+TEST_F(MainWindowTest, AboutBoxIsModalTitledAndClosedBySystemClose) {
+  OpenMainWindow();
+  Msg close;
+  close.kind = MsgKind::SysCommand;
+  close.id = SC_CLOSE;
+  headless::PostAfterSteps(0, IDD_ABOUT, close);
+  Command(IDM_ABOUT);
+  EXPECT_EQ(ctx().about_dlg, nullptr);
+  EXPECT_TRUE(ctx().main_dlg->enabled) << "the owner is enabled again";
+  EXPECT_EQ(LiveDialogs().size(), 1u);
+}
+
+TEST_F(MainWindowTest, HelpOpensTheFinderSection) {
+  OpenMainWindow();
+  Command(IDM_HELP_CONTENT);
+  ASSERT_EQ(headless::HelpShown().size(), 1u);
+  EXPECT_EQ(headless::HelpShown()[0].section, "file-finder");
+}
+
+TEST_F(MainWindowTest, ImagesNamedAtStartUpAreAddedInOrderAfterTheDrives) {
+  const auto a = WriteFile("a.img", std::vector<std::uint8_t>(1024));
+  const auto b = WriteFile("b.img", std::vector<std::uint8_t>(2048));
+  std::vector<std::string> rows;
+  // Record the list just before the window goes: exit from inside the loop.
+  headless::PostCommandAfterSteps(0, IDD_MAIN, IDM_EXIT);
+  struct Capture {
+    static std::intptr_t Proc(Dialog* dlg, const Msg& m) {
+      if (m.kind == MsgKind::Command && m.id == IDM_EXIT) {
+        for (int r = 0; r < ListView_GetItemCount(App().phy_list); ++r)
+          captured().push_back(ListView_GetItemText(App().phy_list, r, 1));
+      }
+      return MainDlgProc(dlg, m);
+    }
+    static std::vector<std::string>& captured() {
+      static std::vector<std::string> v;
+      return v;
+    }
+  };
+  Capture::captured().clear();
+  auto dlg = CreateDialogModel(IDD_MAIN, Capture::Proc, nullptr);
+  // Same sequence as RetrovaMain, with the capturing procedure.
+  Msg init;
+  init.dlg = dlg.get();
+  init.kind = MsgKind::InitDialog;
+  SendMsg(init);
+  AddImageFile(App(), a.string());
+  AddImageFile(App(), b.string());
+  DrainQueue();
+  PostCommand(dlg.get(), IDM_EXIT);
+  DrainQueue();
+  EXPECT_TRUE(dlg->ended);
+  EXPECT_EQ(RetrovaMain({a.string(), b.string()}), 0) << "the scripted Exit ends the real entry too";
+  rows = Capture::captured();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], a.string().substr(0, 40));
+  EXPECT_EQ(rows[1], b.string().substr(0, 40));
+}
+
+// ---- Drive selection -------------------------------------------------------------
+
+TEST_F(MainWindowTest, SwitchingPhysicalDrivesAsksOnlyWhenVolumesAreListed) {
+  OpenMainWindow();
+  AddImages(2);
+  ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 0, HitPart::Label);
+  DrainQueue();
+  EXPECT_TRUE(headless::Boxes().empty()) << "no volumes listed: no question";
+  EXPECT_EQ(ctx().sel_phy_row, 0);
+  EXPECT_EQ(Children(ctx().info_phy_item->first_child).size(), 4u);
+
+  int dummy = 0;
+  ListView_InsertItem(ctx().log_list, 0, "63", 0, &dummy);
+  SetStatusField(ctx(), IDC_T_DIRS, "12");
+  ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 0, HitPart::Label);
+  DrainQueue();
+  EXPECT_TRUE(headless::Boxes().empty()) << "the drive already shown: no question";
+
+  headless::AnswerMessageBox(IDNO);
+  ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 1, HitPart::Label);
+  DrainQueue();
+  ASSERT_EQ(headless::Boxes().size(), 1u);
+  EXPECT_EQ(headless::Boxes()[0].text, "You will lose current PHYSICAL scan. Do you wish to continue.");
+  EXPECT_EQ(headless::Boxes()[0].title, "Retrova ver 4.1.6244");
+  EXPECT_EQ(headless::Boxes()[0].buttons, MB_YESNO);
+  EXPECT_EQ(GetSelectedRow(ctx().phy_list), 0) << "No gives the previous row back its selection";
+  EXPECT_EQ(ListView_GetItemCount(ctx().log_list), 1);
+  EXPECT_EQ(Field(IDC_T_DIRS), "12");
+
+  headless::AnswerMessageBox(IDYES);
+  ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 1, HitPart::Label);
+  DrainQueue();
+  EXPECT_EQ(ListView_GetItemCount(ctx().log_list), 0);
+  EXPECT_EQ(Field(IDC_T_DIRS), "0");
+  EXPECT_EQ(ctx().sel_phy_row, 1);
+}
+
+TEST_F(MainWindowTest, DoubleClickOnADriveRefreshesItsDetailsThenStartsTheSearch) {
+  OpenMainWindow();
+  AddImages(2);
+  ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 1, HitPart::Label, true);
+  DrainQueue();
+  EXPECT_EQ(ctx().sel_phy_row, 1);
+  EXPECT_EQ(PlaceholderCalls(IDM_SCAN_PHYSICAL), 1);
+}
+
+// ---- Colours ---------------------------------------------------------------------
+
+TEST(CustomDraw, InfoTreeRootsBoldBlueLevelOneGreenSelectedFocusedWhite) {
+  CustomDraw cd;
+  cd.stage = DrawStage::PrePaint;
+  EXPECT_EQ(DrawInfoTreeItem(cd), CDRF_NOTIFYITEMDRAW);
+  cd.stage = DrawStage::ItemPostPaint;
+  EXPECT_EQ(DrawInfoTreeItem(cd), CDRF_DODEFAULT);
+
+  cd = CustomDraw{};
+  cd.level = 0;
+  EXPECT_EQ(DrawInfoTreeItem(cd), CDRF_NEWFONT);
+  EXPECT_TRUE(cd.bold);
+  EXPECT_EQ(cd.text_colour, RGB(0, 0, 255));
+  cd = CustomDraw{};
+  cd.level = 1;
+  DrawInfoTreeItem(cd);
+  EXPECT_FALSE(cd.bold);
+  EXPECT_EQ(cd.text_colour, RGB(10, 196, 19));
+  cd = CustomDraw{};
+  cd.level = 1;
+  cd.item_state = CDIS_SELECTED;  // selected without focus keeps its colour
+  DrawInfoTreeItem(cd);
+  EXPECT_EQ(cd.text_colour, RGB(10, 196, 19));
+  cd.item_state = CDIS_SELECTED | CDIS_FOCUS;
+  cd.level = 0;
+  DrawInfoTreeItem(cd);
+  EXPECT_EQ(cd.text_colour, RGB(255, 255, 255));
+  EXPECT_TRUE(cd.bold);
+
+  cd = CustomDraw{};
+  EXPECT_EQ(DrawDriveListItem(cd), CDRF_NEWFONT);
+  EXPECT_EQ(cd.text_colour, RGB(0, 0, 200));
+}

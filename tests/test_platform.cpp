@@ -1,0 +1,161 @@
+// Control models and the dialog queue.
+#include "platform/controls.h"
+#include "platform/frontend.h"
+#include "platform/window.h"
+#include "res/ids.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> ChildTexts(const TreeItem* parent) {
+  std::vector<std::string> out;
+  for (const TreeItem* c = parent->first_child; c; c = c->next_sibling) out.push_back(c->text);
+  return out;
+}
+
+}  // namespace
+
+TEST(TreeModel, SortedInsertIgnoresCaseAndKeepsEqualsInArrivalOrder) {
+  TreeView tv;
+  for (const char* t : {"beta", "Alpha", "gamma", "ALPHA", "alpha2", "Beta"})
+    TreeView_InsertItem(&tv, nullptr, TreeInsert::Sort, t, 0, 0, nullptr);
+  EXPECT_EQ(ChildTexts(&tv.root), (std::vector<std::string>{"Alpha", "ALPHA", "alpha2", "beta", "Beta", "gamma"}));
+  TreeView_InsertItem(&tv, nullptr, TreeInsert::First, "zz", 0, 0, nullptr);
+  TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "aa", 0, 0, nullptr);
+  EXPECT_EQ(ChildTexts(&tv.root).front(), "zz");
+  EXPECT_EQ(ChildTexts(&tv.root).back(), "aa");
+  EXPECT_EQ(TreeView_GetCount(&tv), 8u);
+}
+
+TEST(TreeModel, DeletingASubtreeUnlinksItAndCountsEveryDescendant) {
+  TreeView tv;
+  TreeItem* a = TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "a", 0, 0, nullptr);
+  TreeItem* b = TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "b", 0, 0, nullptr);
+  TreeItem* a1 = TreeView_InsertItem(&tv, a, TreeInsert::Last, "a1", 0, 0, nullptr);
+  TreeView_InsertItem(&tv, a1, TreeInsert::Last, "a11", 0, 0, nullptr);
+  TreeView_InsertItem(&tv, a, TreeInsert::Last, "a2", 0, 0, nullptr);
+  TreeView_SelectItem(&tv, a1);
+  EXPECT_EQ(TreeView_GetLevel(a1), 1);
+  EXPECT_EQ(TreeView_GetParent(&tv, a1), a);
+  EXPECT_EQ(TreeView_GetParent(&tv, a), nullptr);
+  TreeView_DeleteItem(&tv, a);
+  EXPECT_EQ(TreeView_GetCount(&tv), 1u);
+  EXPECT_EQ(TreeView_GetRoot(&tv), b);
+  EXPECT_EQ(b->prev_sibling, nullptr);
+  EXPECT_EQ(tv.root.last_child, b);
+  EXPECT_EQ(tv.selection, nullptr) << "selection must not point into a deleted subtree";
+  TreeView_DeleteAllItems(&tv);
+  EXPECT_EQ(TreeView_GetCount(&tv), 0u);
+  EXPECT_EQ(TreeView_GetRoot(&tv), nullptr);
+}
+
+TEST(TreeModel, AVeryDeepTreeIsDeletedAndDestroyedWithoutRecursion) {
+  auto tv = std::make_unique<TreeView>();
+  TreeItem* parent = nullptr;
+  TreeItem* top = nullptr;
+  for (int i = 0; i < 200000; ++i) {
+    parent = TreeView_InsertItem(tv.get(), parent, TreeInsert::Last, "d", 0, 0, nullptr);
+    if (!top) top = parent;
+  }
+  TreeItem* mid = top;
+  for (int i = 0; i < 100000; ++i) mid = mid->first_child;
+  TreeView_DeleteItem(tv.get(), mid);
+  EXPECT_EQ(TreeView_GetCount(tv.get()), 100000u);
+  tv.reset();  // must not overflow the stack
+}
+
+TEST(ListModel, CheckBoxesAndRowOrder) {
+  ListView lv;
+  ListView_InsertItem(&lv, 0, "a", 0, nullptr);
+  ListView_SetExtendedStyle(&lv, LVS_EX_CHECKBOXES);
+  EXPECT_EQ(lv.rows[0].check_state, 1) << "existing rows get an unchecked box";
+  ListView_InsertItem(&lv, 0, "b", 0, nullptr);
+  ListView_InsertItem(&lv, 99, "c", 0, nullptr);  // past the end: appended
+  EXPECT_EQ(ListView_GetItemText(&lv, 0, 0), "b");
+  EXPECT_EQ(ListView_GetItemText(&lv, 2, 0), "c");
+  EXPECT_FALSE(ListView_GetCheckState(&lv, 1));
+  ListView_SetCheckState(&lv, 1, true);
+  EXPECT_TRUE(ListView_GetCheckState(&lv, 1));
+  EXPECT_TRUE(ListView_SetItemText(&lv, 2, 2, "size"));
+  EXPECT_EQ(ListView_GetItemText(&lv, 2, 1), "");
+  EXPECT_FALSE(ListView_SetItemText(&lv, 3, 0, "x"));
+  EXPECT_EQ(ListView_GetItemText(&lv, -1, 0), "");
+}
+
+TEST(ProgressModel, PositionStaysInsideTheRange) {
+  ProgressBar pb;
+  Progress_SetRange32(&pb, 0, 3);
+  Progress_SetStep(&pb, 1);
+  Progress_SetPos(&pb, 10);
+  EXPECT_EQ(pb.pos, 3);
+  Progress_SetPos(&pb, -4);
+  EXPECT_EQ(pb.pos, 0);
+  for (int i = 0; i < 3; ++i) Progress_StepIt(&pb);
+  EXPECT_EQ(pb.pos, 3);
+}
+
+// ---- Queue and dialogs ------------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> g_seen;
+
+std::intptr_t RecordingProc(Dialog* dlg, const Msg& m) {
+  switch (m.kind) {
+    case MsgKind::InitDialog:
+      g_seen.push_back("init");
+      return 1;
+    case MsgKind::Command:
+      g_seen.push_back("cmd " + std::to_string(m.id));
+      if (m.id == 77) EndDialog(dlg, 77);
+      return 1;
+    case MsgKind::Notify:
+      g_seen.push_back("notify " + std::to_string(m.id) + " check=" +
+                       std::to_string(ListView_GetCheckState(GetListView(dlg, m.id), m.hit.row)));
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+class QueueTest : public RetrovaTest {};
+
+TEST_F(QueueTest, ScriptedMessagesReachTheModalDialogAndEndIt) {
+  g_seen.clear();
+  headless::PostCommandAfterSteps(0, IDD_ABOUT, 5);
+  headless::PostCommandAfterSteps(3, IDD_ABOUT, 77);
+  EXPECT_EQ(RunDialog(IDD_ABOUT, RecordingProc, nullptr), 77);
+  EXPECT_EQ(g_seen, (std::vector<std::string>{"init", "cmd 5", "cmd 77"}));
+  EXPECT_TRUE(LiveDialogs().empty());
+}
+
+TEST_F(QueueTest, ADialogWithNothingLeftToHappenEndsInsteadOfHanging) {
+  EXPECT_EQ(RunDialog(IDD_ABOUT, RecordingProc, nullptr), -1);
+  EXPECT_EQ(RunDialog(4242, RecordingProc, nullptr), -1) << "unknown template";
+}
+
+TEST_F(QueueTest, MessagesForAGoneDialogAreDropped) {
+  auto dlg = CreateDialogModel(IDD_ABOUT, RecordingProc, nullptr);
+  PostCommand(dlg.get(), 5);
+  EXPECT_FALSE(QueueEmpty());
+  dlg.reset();
+  EXPECT_TRUE(QueueEmpty());
+  PostCommand(reinterpret_cast<Dialog*>(0x1234), 5);
+  EXPECT_TRUE(QueueEmpty());
+}
+
+TEST_F(QueueTest, ACheckBoxTogglesOnlyAfterTheOwnerHandledTheClick) {
+  g_seen.clear();
+  auto dlg = CreateDialogModel(IDD_MAIN, RecordingProc, nullptr);
+  ListView* lv = GetListView(dlg.get(), IDC_FILE_LIST);
+  ListView_SetExtendedStyle(lv, LVS_EX_CHECKBOXES);
+  ListView_InsertItem(lv, 0, "f", 5, nullptr);
+  ClickListRow(dlg.get(), IDC_FILE_LIST, 0, HitPart::CheckBox);
+  ClickListRow(dlg.get(), IDC_FILE_LIST, 0, HitPart::Label);
+  DrainQueue();
+  EXPECT_EQ(g_seen, (std::vector<std::string>{"notify 1016 check=0", "notify 1016 check=1"}));
+  EXPECT_TRUE(ListView_GetCheckState(lv, 0)) << "a label click must not toggle";
+  EXPECT_TRUE(ListView_GetItemState(lv, 0, LVIS_SELECTED));
+}
