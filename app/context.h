@@ -8,6 +8,8 @@
 
 struct PHYDRIVE_INFO;
 struct LOGDRIVE_INFO;
+struct INODE_RECD;
+struct FILE_INODE;
 
 struct FinderPattern {
   char extension[255];
@@ -67,15 +69,15 @@ struct AppContext {
   std::uint64_t search_lba = 0;
   std::uint64_t search_total = 0;
 
-  // Scan tree pending lists (the records come with the scan tree)
+  // Scan tree pending lists
   std::uint64_t pending_dir_count = 0;
-  void* pending_dir_head = nullptr;
-  void* pending_dir_tail = nullptr;
+  INODE_RECD* pending_dir_head = nullptr;
+  INODE_RECD* pending_dir_tail = nullptr;
   std::uint64_t pending_file_count = 0;
-  void* pending_file_head = nullptr;
-  void* pending_file_tail = nullptr;
+  FILE_INODE* pending_file_head = nullptr;
+  FILE_INODE* pending_file_tail = nullptr;
   TreeItem* root_item = nullptr;
-  void* mft_inode = nullptr;
+  INODE_RECD* mft_inode = nullptr;
 
   // Copy and verify
   std::int32_t active_fs_type = 0;

@@ -8,6 +8,8 @@
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
+#include "scan/tree.h"
+#include "volume/logdrive.h"
 
 namespace {
 
@@ -69,10 +71,18 @@ void ShowPhysicalDriveInfo(AppContext& ctx) {
 }
 
 void ShowLogicalDriveInfo(AppContext& ctx) {
-  DeleteChildren(ctx.info_tree, ctx.info_log_item);
-  if (!GetSelectedRowData(ctx.log_list)) return;
-  // The lines of a volume need its record, which comes with the partition search.
-  NotYetBuiltCommand(ctx, IDC_LOG_LIST);
+  TreeView* tv = ctx.info_tree;
+  DeleteChildren(tv, ctx.info_log_item);
+  auto* vol = static_cast<LOGDRIVE_INFO*>(GetSelectedRowData(ctx.log_list));
+  if (!vol || !ctx.info_log_item) return;
+  Append(tv, ctx.info_log_item, std::string("FS: ") + vol->fs_name);
+  const std::uint64_t mb = vol->total_sectors > 0 ? static_cast<std::uint64_t>(vol->total_sectors) / 2048 : 0;
+  Append(tv, ctx.info_log_item, "Size: " + FormatThousands(mb) + " MB");
+  Append(tv, ctx.info_log_item, Printf("SPC: %" PRIu64, vol->sectors_per_cluster));
+  TreeView_Expand(tv, ctx.info_log_item, true);
+  SetStatusCount(ctx, IDC_T_DIRS, vol->dirs_found > 0 ? static_cast<std::uint64_t>(vol->dirs_found) : 0);
+  SetStatusCount(ctx, IDC_T_FILES, vol->files_found > 0 ? static_cast<std::uint64_t>(vol->files_found) : 0);
+  ctx.sel_log_row = GetSelectedRow(ctx.log_list);
 }
 
 void SelectPhysicalDrive(AppContext& ctx, int row) {
@@ -85,8 +95,7 @@ void SelectPhysicalDrive(AppContext& ctx, int row) {
       return;
     }
     ClearLogicalDriveList(ctx);
-    TreeView_DeleteAllItems(ctx.dir_tree);
-    ListView_DeleteAllItems(ctx.file_list);
+    ResetScanTree(ctx);
     DeleteChildren(ctx.info_tree, ctx.info_log_item);
     for (int id : {IDC_M_BYTES, IDC_M_FILES, IDC_T_DIRS, IDC_T_FILES, IDC_RD_ERR}) SetStatusField(ctx, id, "0");
     SetStatusField(ctx, IDC_T_REM, "00:00:00");
@@ -95,4 +104,26 @@ void SelectPhysicalDrive(AppContext& ctx, int row) {
   ShowPhysicalDriveInfo(ctx);
 }
 
-void SelectLogicalDrive(AppContext& ctx, int) { ShowLogicalDriveInfo(ctx); }
+void SelectLogicalDrive(AppContext& ctx, int row) {
+  if (TreeView_GetCount(ctx.dir_tree) != 0) {
+    if (row == ctx.sel_log_row) return;
+    const int answer = fe_MessageBox(ctx.main_dlg, "You will lose current LOGICAL scan. Do you wish to continue.",
+                                     kProductTitle, MB_YESNO);
+    if (answer != IDYES) {
+      ListView_SetItemState(ctx.log_list, ctx.sel_log_row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+      return;
+    }
+    auto* vol = static_cast<LOGDRIVE_INFO*>(GetSelectedRowData(ctx.log_list));
+    if (!vol) return;
+    ResetScanTree(ctx);
+    vol->files_found = 0;
+    vol->dirs_found = 0;
+    if (ctx.scanned_logdrive) {
+      ctx.scanned_logdrive->files_found = 0;
+      ctx.scanned_logdrive->dirs_found = 0;
+    }
+    SetStatusField(ctx, IDC_M_BYTES, "0");
+    SetStatusField(ctx, IDC_M_FILES, "0");
+  }
+  ShowLogicalDriveInfo(ctx);
+}

@@ -6,8 +6,11 @@
 #include "app/info_panels.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
+#include "ntfs/sysfiles.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
+#include "scan/display.h"
+#include "scan/records.h"
 
 namespace {
 
@@ -65,8 +68,10 @@ void OnNotify(AppContext& ctx, const Msg& msg) {
   const int control = static_cast<int>(msg.id);
   switch (control) {
     case IDC_DIR_TREE:
+      if (msg.code == NM_CLICK) DirTreeClick(ctx, msg.hit);
+      break;
     case IDC_FILE_LIST:
-      if (msg.code == NM_CLICK) NotYetBuiltCommand(ctx, control);
+      if (msg.code == NM_CLICK) FileListClick(ctx, msg.hit);
       break;
     case IDC_PHY_LIST:
       if (msg.code == NM_CLICK) {
@@ -270,6 +275,16 @@ std::uint32_t StageResult(const CustomDraw& cd) {
 std::uint32_t DrawDriveListItem(CustomDraw& cd) {
   if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
   cd.text_colour = RGB(0, 0, 200);
+  return CDRF_NEWFONT;
+}
+
+std::uint32_t DrawFileListItem(CustomDraw& cd) {
+  if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
+  const auto* f = static_cast<const FILE_INODE*>(cd.item_data);
+  if (f && (f->record_flags & kRecInUse) && f->verify_result == 0)
+    cd.text_colour = IsSystemFileName(f->name) ? RGB(184, 4, 155) : RGB(0, 0, 200);
+  else
+    cd.text_colour = RGB(255, 0, 0);
   return CDRF_NEWFONT;
 }
 

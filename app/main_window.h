@@ -46,6 +46,7 @@ struct CustomDraw {
 };
 
 std::uint32_t DrawDriveListItem(CustomDraw& cd);
+std::uint32_t DrawFileListItem(CustomDraw& cd);  // item_data: the row's FILE_INODE
 std::uint32_t DrawInfoTreeItem(CustomDraw& cd);
 
 // ---- Debug output -----------------------------------------------------------

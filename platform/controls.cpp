@@ -282,6 +282,21 @@ TreeItem* TreeView_GetParent(const TreeView* tv, const TreeItem* item) {
 
 std::size_t TreeView_GetCount(const TreeView* tv) { return tv ? tv->item_count : 0; }
 
+bool TreeView_Contains(const TreeView* tv, const TreeItem* item) {
+  if (!tv || !item) return false;
+  const TreeItem* it = tv->root.first_child;
+  while (it) {
+    if (it == item) return true;
+    if (it->first_child) {
+      it = it->first_child;
+      continue;
+    }
+    while (it && !it->next_sibling) it = it->parent == &tv->root ? nullptr : it->parent;
+    if (it) it = it->next_sibling;
+  }
+  return false;
+}
+
 int TreeView_GetLevel(const TreeItem* item) {
   int level = -1;
   for (const TreeItem* p = item ? item->parent : nullptr; p; p = p->parent) ++level;

@@ -19,6 +19,8 @@ struct Control {
   bool visible = true;
   Dialog* owner = nullptr;
   std::uint64_t version = 0;  // bumped on every change a front end must redraw
+  // Dialogs own their controls through this base.
+  virtual ~Control() = default;
 };
 
 // ---- Image list -------------------------------------------------------------
@@ -138,6 +140,9 @@ TreeItem* TreeView_GetChild(const TreeItem* item);
 TreeItem* TreeView_GetNextSibling(const TreeItem* item);
 TreeItem* TreeView_GetParent(const TreeView* tv, const TreeItem* item);  // null for top level
 std::size_t TreeView_GetCount(const TreeView* tv);
+// Whether item is a live item of tv; compares addresses only, so a stale
+// pointer is never dereferenced.
+bool TreeView_Contains(const TreeView* tv, const TreeItem* item);
 int TreeView_GetLevel(const TreeItem* item);  // 0 for top-level items
 void TreeView_SelectItem(TreeView* tv, TreeItem* item);
 void TreeView_SetItemText(TreeView* tv, TreeItem* item, const std::string& text);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <string_view>
 #include <limits>
 #include <system_error>
 
@@ -106,7 +107,18 @@ bool SendAtaIdentify(int fd, bool use16, std::uint8_t* block) {
     SaveErrno();
     return false;
   }
-  if (io.status != 0 || io.host_status != 0 || (io.driver_status & 0x0F) != 0 || io.resid > 0) {
+  // Some translation layers answer a good command with CHECK CONDITION and
+  // "ATA pass-through information available" (recovered error, 00/1D).
+  bool recovered = false;
+  if (io.status == 0x02 && io.sb_len_wr >= 4) {
+    bool descriptor = (sense[0] & 0x7F) >= 0x72;
+    unsigned key = descriptor ? sense[1] & 0x0F : sense[2] & 0x0F;
+    unsigned asc = descriptor ? sense[2] : (io.sb_len_wr >= 14 ? sense[12] : 0xFF);
+    unsigned ascq = descriptor ? sense[3] : (io.sb_len_wr >= 14 ? sense[13] : 0xFF);
+    recovered = key == 0x01 && asc == 0x00 && ascq == 0x1D;
+  }
+  // driver_status 0x08 only says that sense data came back.
+  if ((io.status != 0 && !recovered) || io.host_status != 0 || (io.driver_status & 0x07) != 0 || io.resid > 0) {
     g_last_error = EIO;
     return false;
   }
@@ -127,8 +139,11 @@ bool PlausibleIdentify(const std::uint8_t* block) {
 
 // ---- Disk device names ----------------------------------------------------------
 
-bool AllOf(std::string_view s, int (*pred)(int)) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [pred](char c) { return pred(static_cast<unsigned char>(c)) != 0; });
+bool AllDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+bool AllLetters(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
 // "nvme<digits>n<digits>": a namespace; controller nodes and multipath paths
@@ -136,19 +151,19 @@ bool AllOf(std::string_view s, int (*pred)(int)) {
 bool IsNvmeNamespace(std::string_view s) {
   s.remove_prefix(4);
   std::size_t n = s.find('n');
-  return n != std::string_view::npos && AllOf(s.substr(0, n), isdigit) && AllOf(s.substr(n + 1), isdigit);
+  return n != std::string_view::npos && AllDigits(s.substr(0, n)) && AllDigits(s.substr(n + 1));
 }
 
 // Kernel names of whole disks that can be drives. RAM disks, zram, device
 // mapper, md and optical drives are left out: they are views or media that a
 // recovery does not start from.
 bool IsDriveName(std::string_view s) {
-  auto letters_after = [&](std::string_view prefix) { return s.starts_with(prefix) && AllOf(s.substr(prefix.size()), islower); };
+  auto letters_after = [&](std::string_view prefix) { return s.starts_with(prefix) && AllLetters(s.substr(prefix.size())); };
   if (letters_after("sd") || letters_after("vd") || letters_after("hd") || letters_after("xvd")) return true;
   if (s.starts_with("nvme")) return IsNvmeNamespace(s);
   // mmcblk0boot0/rpmb are hardware partitions of the card, not separate drives.
-  if (s.starts_with("mmcblk")) return AllOf(s.substr(6), isdigit);
-  if (s.starts_with("loop")) return AllOf(s.substr(4), isdigit);
+  if (s.starts_with("mmcblk")) return AllDigits(s.substr(6));
+  if (s.starts_with("loop")) return AllDigits(s.substr(4));
   return false;
 }
 

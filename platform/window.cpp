@@ -180,11 +180,16 @@ void PostCommand(Dialog* dlg, std::uint32_t id) {
 
 void PostNotify(Dialog* dlg, int control_id, int code, const Hit& hit) {
   Msg m;
+  if (hit.item) {
+    const TreeView* tv = GetTreeView(dlg, control_id);
+    if (!tv || !TreeView_Contains(tv, hit.item)) return;  // a click on nothing the tree has
+  }
   m.dlg = dlg;
   m.kind = MsgKind::Notify;
   m.id = static_cast<std::uint32_t>(control_id);
   m.code = code;
   m.hit = hit;
+  if (hit.item) m.hit.tree_version = GetTreeView(dlg, control_id)->structure_version;
   PostMsg(m);
 }
 
@@ -244,14 +249,33 @@ bool DispatchNext() {
   if (g_queue.empty()) return false;
   Msg m = g_queue.front();
   g_queue.pop_front();
+  // The tree may have changed since the click was queued: an item that is
+  // gone becomes a click on nothing rather than a stale pointer.
+  if (m.kind == MsgKind::Notify && m.hit.item) {
+    const TreeView* t = GetTreeView(m.dlg, static_cast<int>(m.id));
+    if (!t || (t->structure_version != m.hit.tree_version && !TreeView_Contains(t, m.hit.item))) {
+      m.hit.item = nullptr;
+      m.hit.part = HitPart::Nowhere;
+    }
+  }
   const bool box_click = m.kind == MsgKind::Notify && m.code == NM_CLICK && m.hit.part == HitPart::CheckBox;
   // A handler that restructures the tree may free the clicked item; the
   // toggle is then skipped rather than applied through a stale pointer.
   TreeView* tv = box_click ? GetTreeView(m.dlg, static_cast<int>(m.id)) : nullptr;
   const std::uint64_t structure = tv ? tv->structure_version : 0;
+  TreeView* clicked_tree = m.kind == MsgKind::Notify && m.hit.item ? GetTreeView(m.dlg, static_cast<int>(m.id)) : nullptr;
+  const std::uint64_t clicked_structure = clicked_tree ? clicked_tree->structure_version : 0;
   // The procedure may run a long operation that pumps this queue again.
   SendMsg(m);
   if (box_click && (!tv || (IsLiveDialog(m.dlg) && tv->structure_version == structure))) ToggleAfterClick(m);
+  // A click on a tree item's label or icon selects it once the owner has
+  // seen the click, as the tree control does.
+  const bool label_click = m.kind == MsgKind::Notify && m.code == NM_CLICK && clicked_tree &&
+                           (m.hit.part == HitPart::Label || m.hit.part == HitPart::Icon);
+  if (label_click) {
+    if (clicked_tree && IsLiveDialog(m.dlg) && clicked_tree->structure_version == clicked_structure)
+      TreeView_SelectItem(clicked_tree, m.hit.item);
+  }
   return true;
 }
 

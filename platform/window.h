@@ -21,6 +21,7 @@ struct Hit {
   int row = -1;               // list views
   TreeItem* item = nullptr;   // tree views
   HitPart part = HitPart::Nowhere;
+  std::uint64_t tree_version = 0;  // the tree's structure when the hit was taken
 };
 
 struct Msg {

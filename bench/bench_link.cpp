@@ -1,0 +1,152 @@
+// Linking and attaching a large pending scan: 100,000 and then 1,000,000
+// directories with as many files. The cost must grow about n log n, so the
+// ratio of the two times stays well below the tenfold size times 1.5.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "app/main_window.h"
+#include "disk/phydrive.h"
+#include "platform/headless/headless.h"
+#include "platform/window.h"
+#include "scan/tree.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+
+// Fills the pending lists the way a large NTFS scan would: a few thousand
+// top-level directories, six levels below Root, files spread over every
+// directory, about 1% of directories and files whose parent record is gone,
+// everything in MFT order rather than tree order (shuffled).
+void MakePendingScan(AppContext& ctx, std::size_t n, std::uint32_t seed) {
+  std::mt19937_64 rng(seed);
+  constexpr std::size_t kTopLevel = 3000;
+  constexpr std::array<double, 5> kDeeperShare = {0.10, 0.20, 0.30, 0.25, 0.15};
+
+  // Record numbers: distinct, above the system records, not in tree order.
+  std::vector<std::uint64_t> numbers(n);
+  std::iota(numbers.begin(), numbers.end(), std::uint64_t{64});
+  std::shuffle(numbers.begin(), numbers.end(), rng);
+
+  struct Spec {
+    std::uint64_t own, parent;
+  };
+  std::vector<Spec> dirs;
+  dirs.reserve(n);
+  std::size_t level_begin = 0;
+  std::size_t level_end = 0;
+  for (std::size_t level = 0; level <= kDeeperShare.size() && dirs.size() < n; ++level) {
+    const std::size_t count =
+        level == 0 ? std::min(kTopLevel, n)
+                   : (level == kDeeperShare.size() ? n - dirs.size()
+                                                   : static_cast<std::size_t>(kDeeperShare[level - 1] * double(n - kTopLevel)));
+    for (std::size_t i = 0; i < count && dirs.size() < n; ++i) {
+      const std::uint64_t own = numbers[dirs.size()];
+      std::uint64_t parent = level == 0 ? kRootNumber : dirs[level_begin + rng() % (level_end - level_begin)].own;
+      if (rng() % 100 == 0) parent = 10'000'000'000ULL + rng() % 1000;  // a parent record that is gone
+      dirs.push_back({own, parent});
+    }
+    level_begin = level_end;
+    level_end = dirs.size();
+  }
+  std::shuffle(dirs.begin(), dirs.end(), rng);
+
+  char name[32];
+  for (const Spec& s : dirs) {
+    auto* r = new INODE_RECD;
+    std::snprintf(name, sizeof name, "Folder %08llx", static_cast<unsigned long long>(rng() & 0xFFFFFFFF));
+    r->posix_name = name;
+    r->own_number = s.own;
+    r->parent_number = s.parent;
+    r->record_flags = (rng() % 10 == 0) ? kRecDirectory : (kRecInUse | kRecDirectory);
+    AppendPendingDir(ctx, r);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    auto* f = new FILE_INODE;
+    std::snprintf(name, sizeof name, "file%07zu.dat", i);
+    f->name = name;
+    f->name_size = static_cast<std::uint32_t>(f->name.size() + 1);
+    const std::uint64_t roll = rng() % 100;
+    f->parent_number = roll == 0 ? 20'000'000'000ULL + rng() % 1000
+                       : roll == 1 ? kRootNumber
+                                   : dirs[rng() % dirs.size()].own;
+    f->data_size = rng() % (1 << 20);
+    AppendPendingFile(ctx, f);
+  }
+}
+
+struct Timing {
+  double link = 0, attach = 0, reset = 0;
+  std::size_t items = 0;
+};
+
+Timing Run(AppContext& ctx, std::size_t n) {
+  ResetScanTree(ctx);
+  MakeRoot(ctx);
+  MakePendingScan(ctx, n, 20240601u + static_cast<std::uint32_t>(n));
+  Timing t;
+  auto start = Clock::now();
+  LinkPendingDirs(ctx);
+  t.link = Seconds(start);
+  start = Clock::now();
+  AttachPendingFiles(ctx);
+  t.attach = Seconds(start);
+  t.items = TreeView_GetCount(ctx.dir_tree);
+  start = Clock::now();
+  ResetScanTree(ctx);
+  t.reset = Seconds(start);
+  return t;
+}
+
+}  // namespace
+
+int main() {
+  // A headless main window, with drive enumeration pointed at an empty folder.
+  const auto temp = std::filesystem::temp_directory_path() / ("retrova-bench-link-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(temp / "sysfs");
+  std::filesystem::create_directories(temp / "dev");
+  CurrentDriveSource() = DriveSource{(temp / "sysfs").string(), (temp / "dev").string()};
+  ResetAppContext();
+  ClearQueue();
+  headless::Reset();
+  auto main_dlg = CreateDialogModel(101, MainDlgProc, nullptr);
+  if (!main_dlg) {
+    std::fprintf(stderr, "no main window\n");
+    return 2;
+  }
+  Msg init;
+  init.dlg = main_dlg.get();
+  init.kind = MsgKind::InitDialog;
+  SendMsg(init);
+  AppContext& ctx = App();
+
+  const Timing small = Run(ctx, 100'000);
+  const Timing large = Run(ctx, 1'000'000);
+  const double t_small = small.link + small.attach;
+  const double t_large = large.link + large.attach;
+  std::printf("%9s %10s %10s %10s %10s %10s\n", "records", "link s", "attach s", "total s", "reset s", "items");
+  std::printf("%9d %10.3f %10.3f %10.3f %10.3f %10zu\n", 100'000, small.link, small.attach, t_small, small.reset,
+              small.items);
+  std::printf("%9d %10.3f %10.3f %10.3f %10.3f %10zu\n", 1'000'000, large.link, large.attach, t_large, large.reset,
+              large.items);
+  const double ratio = t_large / t_small;
+  std::printf("ratio 1,000,000 / 100,000: %.2f (limit 15)\n", ratio);
+
+  CloseAllDrives(ctx);
+  main_dlg.reset();
+  std::error_code ec;
+  std::filesystem::remove_all(temp, ec);
+  return ratio < 15.0 ? 0 : 1;
+}

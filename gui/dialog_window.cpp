@@ -1,0 +1,330 @@
+#include "gui/dialog_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
+#include <algorithm>
+#include <cmath>
+
+#include "gui/item_views.h"
+#include "gui/pictures.h"
+#include "gui/text.h"
+#include "res/ids.h"
+
+namespace gui {
+namespace {
+
+// MulDiv: the product divided with rounding, as the dialog manager converts units.
+int MulDiv(int value, int mul, int div) {
+  const long long p = static_cast<long long>(value) * mul;
+  return static_cast<int>(p >= 0 ? (p + div / 2) / div : -((-p + div / 2) / div));
+}
+
+// Accelerators of the dialogs that have them.
+struct Accelerator {
+  int template_id;
+  int key;
+  int command;
+};
+constexpr Accelerator kAccelerators[] = {{IDD_MAIN, Qt::Key_F12, IDM_SCAN_PHYSICAL}};
+
+QString ColourName(std::uint32_t bgr) {
+  return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)).name();
+}
+
+void SyncProgress(QProgressBar* bar, const ProgressBar* pb) {
+  const int lo = std::min(pb->low, pb->high), hi = std::max(pb->low, pb->high);
+  if (bar->minimum() != lo || bar->maximum() != hi) bar->setRange(lo, hi);
+  // Out-of-range positions are clamped, as the common control does; Qt would ignore them.
+  bar->setValue(std::clamp(pb->pos, lo, hi));
+  const QString chunk =
+      pb->bar_colour == 0xFFFFFFFFu ? bar->palette().color(QPalette::Highlight).name() : ColourName(pb->bar_colour);
+  const QString sheet = QStringLiteral(
+                            "QProgressBar { border: 1px solid #808080; background: #ffffff; }"
+                            " QProgressBar::chunk { background-color: %1; }")
+                            .arg(chunk);
+  if (bar->styleSheet() != sheet) bar->setStyleSheet(sheet);
+}
+
+}  // namespace
+
+QRect DialogUnits::toPixels(int x, int y, int w, int h) const {
+  return QRect(MulDiv(x, base_x, 4), MulDiv(y, base_y, 8), MulDiv(w, base_x, 4), MulDiv(h, base_y, 8));
+}
+
+DialogUnits DialogUnitsFor(const DialogTemplate& t) {
+  DialogUnits u;
+  // Arial's metric twin; points at 96 dpi, so 8 pt is 11 px (rounded as GDI does).
+  const QString face = t.font_face == "Arial" || t.font_face == "MS Sans Serif" || t.font_face == "MS Shell Dlg"
+                           ? QStringLiteral("Liberation Sans")
+                           : FromLatin1(t.font_face);
+  u.font = QFont(face);
+  u.font.setPixelSize(std::max(1, int(std::lround(t.font_points * 96.0 / 72.0))));
+  u.font.setHintingPreference(QFont::PreferFullHinting);
+  const QFontMetrics fm(u.font);
+  const int width = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  u.base_x = (width / 26 + 1) / 2;
+  u.base_y = fm.height();
+  return u;
+}
+
+DialogWindow::DialogWindow(Dialog* dlg, QWidget* parent)
+    : QWidget(parent, (parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      dlg_(dlg),
+      units_(DialogUnitsFor(*dlg->tmpl)) {
+  const unsigned s = dlg->tmpl->styles;
+  Qt::WindowFlags f = windowFlags();
+  if (s & dlgstyle::MinimizeBox) f |= Qt::WindowMinimizeButtonHint;
+  if (s & dlgstyle::MaximizeBox) f |= Qt::WindowMaximizeButtonHint;
+  setWindowFlags(f);
+  if (parent) setWindowModality(Qt::WindowModal);
+  setWindowIcon(AppIcon());
+  build();
+  sync();
+}
+
+DialogWindow::~DialogWindow() {
+  // Qt deletes owned windows with their owner; their dialogs must not keep a dangling pointer.
+  if (dlg_ && dlg_->frontend == this) dlg_->frontend = nullptr;
+}
+
+void DialogWindow::build() {
+  const DialogTemplate& t = *dlg_->tmpl;
+  if (dlg_->menu) buildMenu();
+  client_ = new QWidget(this);
+  client_->setFont(units_.font);
+  client_->setAutoFillBackground(true);
+  QSize client_size = units_.toPixels(0, 0, t.w, t.h).size();
+
+  for (std::size_t i = 0; i < t.controls.size(); ++i) {
+    const ControlTemplate& ct = t.controls[i];
+    Control* c = i < dlg_->controls.size() && dlg_->controls[i]->id == ct.id ? dlg_->controls[i].get()
+                                                                            : GetDlgItem(dlg_, ct.id);
+    const QRect r = units_.toPixels(ct.x, ct.y, ct.w, ct.h);
+    QWidget* w = nullptr;
+    const int id = ct.id;
+    switch (ct.kind) {
+      case ControlKind::Static: {
+        auto* label = new QLabel(FromEngineText(ct.text), client_);
+        if (ct.styles & style::Sunken) {
+          label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+          label->setLineWidth(1);
+          label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+          label->setIndent(1);
+        } else {
+          label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        }
+        label->setTextFormat(Qt::PlainText);
+        w = label;
+        break;
+      }
+      case ControlKind::GroupBox:
+        w = new QGroupBox(FromEngineText(ct.text), client_);
+        break;
+      case ControlKind::Button: {
+        auto* b = new QPushButton(FromEngineText(ct.text), client_);
+        b->setAutoDefault(false);
+        if (ct.styles & style::DefPushButton) {
+          b->setDefault(true);
+          default_button_ = id;
+        }
+        connect(b, &QPushButton::clicked, this, [this, id] { PostCommand(dlg_, std::uint32_t(id)); });
+        w = b;
+        break;
+      }
+      case ControlKind::CheckBox:
+      case ControlKind::RadioButton: {
+        QAbstractButton* b = ct.kind == ControlKind::CheckBox
+                                 ? static_cast<QAbstractButton*>(new QCheckBox(FromEngineText(ct.text), client_))
+                                 : new QRadioButton(FromEngineText(ct.text), client_);
+        connect(b, &QAbstractButton::clicked, this, [this, id] { PostCommand(dlg_, std::uint32_t(id)); });
+        w = b;
+        break;
+      }
+      case ControlKind::Edit: {
+        auto* e = new QLineEdit(client_);
+        e->setReadOnly(ct.styles & style::ReadOnly);
+        // The control's text is what the engine reads back, as from an edit control.
+        connect(e, &QLineEdit::textEdited, this, [this, c, e](const QString& text) {
+          if (!c) return;
+          SetControlText(c, text.toStdString());
+          for (Binding& b : bindings_)
+            if (b.widget == e) b.version = c->version;
+        });
+        w = e;
+        break;
+      }
+      case ControlKind::ComboBox:
+        w = new QComboBox(client_);
+        break;
+      case ControlKind::ListView:
+        if (c) w = new ListControlView(dlg_, static_cast<ListView*>(c), CustomDrawFor(t.id, id), ct.styles, client_);
+        break;
+      case ControlKind::TreeView:
+        if (c) w = new TreeControlView(dlg_, static_cast<TreeView*>(c), CustomDrawFor(t.id, id), ct.styles, client_);
+        break;
+      case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(client_);
+        bar->setTextVisible(false);
+        w = bar;
+        break;
+      }
+      case ControlKind::Picture: {
+        auto* label = new QLabel(client_);
+        const QPixmap& pm = BitmapPicture(ct.image);
+        label->setPixmap(pm);
+        w = label;
+        break;
+      }
+    }
+    if (!w) continue;
+    w->setGeometry(r);
+    if (ct.kind == ControlKind::Picture && (ct.styles & style::Bitmap) && !BitmapPicture(ct.image).isNull()) {
+      // A bitmap control takes its picture's size; the window grows rather than crop it.
+      const QSize pm = BitmapPicture(ct.image).size();
+      w->resize(pm);
+      client_size = client_size.expandedTo(QSize(r.x() + pm.width(), r.y() + pm.height()));
+    }
+    w->setObjectName(QStringLiteral("ctl_%1_%2").arg(id).arg(i));
+    bindings_.push_back({c, w, ~0ull});
+  }
+
+  const int menu_h = menubar_ ? menubar_->sizeHint().height() : 0;
+  if (menubar_) menubar_->setGeometry(0, 0, client_size.width(), menu_h);
+  client_->setGeometry(0, menu_h, client_size.width(), client_size.height());
+  setFixedSize(client_size.width(), menu_h + client_size.height());
+
+  for (const Accelerator& a : kAccelerators) {
+    if (a.template_id != t.id) continue;
+    const int command = a.command;
+    auto* sc = new QShortcut(QKeySequence(a.key), this);
+    sc->setContext(Qt::WindowShortcut);
+    connect(sc, &QShortcut::activated, this, [this, command] { PostCommand(dlg_, std::uint32_t(command)); });
+  }
+}
+
+void DialogWindow::buildMenu() {
+  menubar_ = new QMenuBar(this);
+  menubar_->setNativeMenuBar(false);
+  for (const MenuPopup& p : dlg_->menu->popups) {
+    QMenu* menu = menubar_->addMenu(FromEngineText(p.text));
+    std::vector<QAction*> actions;
+    for (const MenuItem& it : p.items) {
+      if (it.id == 0) {
+        menu->addSeparator();
+        actions.push_back(nullptr);
+        continue;
+      }
+      QAction* a = menu->addAction(FromEngineText(it.text));
+      const int id = it.id;
+      a->setData(id);
+      connect(a, &QAction::triggered, this, [this, id] { PostCommand(dlg_, std::uint32_t(id)); });
+      actions.push_back(a);
+    }
+    menu_actions_.push_back(std::move(actions));
+  }
+}
+
+QWidget* DialogWindow::widgetFor(int control_id) const {
+  for (const Binding& b : bindings_)
+    if (b.control && b.control->id == control_id) return b.widget;
+  return nullptr;
+}
+
+QAction* DialogWindow::actionFor(int command_id) const {
+  for (const auto& popup : menu_actions_)
+    for (QAction* a : popup)
+      if (a && a->data().toInt() == command_id) return a;
+  return nullptr;
+}
+
+void DialogWindow::sync() {
+  if (dlg_->version != dlg_version_) {
+    dlg_version_ = dlg_->version;
+    setWindowTitle(FromEngineText(dlg_->title));
+    setEnabled(dlg_->enabled);
+  }
+  if (dlg_->menu && dlg_->menu->version != menu_version_) syncMenu();
+  for (Binding& b : bindings_) syncControl(b);
+}
+
+void DialogWindow::syncMenu() {
+  menu_version_ = dlg_->menu->version;
+  const auto& popups = dlg_->menu->popups;
+  for (std::size_t p = 0; p < popups.size() && p < menu_actions_.size(); ++p)
+    for (std::size_t i = 0; i < popups[p].items.size() && i < menu_actions_[p].size(); ++i)
+      if (QAction* a = menu_actions_[p][i]) a->setEnabled(popups[p].items[i].enabled);
+}
+
+void DialogWindow::syncControl(Binding& b) {
+  Control* c = b.control;
+  if (!c) return;
+  // The views track their models' finer change counters themselves.
+  if (c->kind == ControlKind::ListView) static_cast<ListControlView*>(b.widget)->sync();
+  if (c->kind == ControlKind::TreeView) static_cast<TreeControlView*>(b.widget)->sync();
+  if (c->version == b.version) return;
+  b.version = c->version;
+  if (b.widget->isEnabled() != c->enabled) b.widget->setEnabled(c->enabled);
+  if (b.widget->isHidden() == c->visible) b.widget->setHidden(!c->visible);
+  const QString text = FromEngineText(c->text);
+  switch (c->kind) {
+    case ControlKind::Static:
+      if (auto* label = qobject_cast<QLabel*>(b.widget); label && label->text() != text) label->setText(text);
+      break;
+    case ControlKind::GroupBox:
+      static_cast<QGroupBox*>(b.widget)->setTitle(text);
+      break;
+    case ControlKind::Button:
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton:
+      static_cast<QAbstractButton*>(b.widget)->setText(text);
+      break;
+    case ControlKind::Edit:
+      if (auto* e = static_cast<QLineEdit*>(b.widget); e->text() != text) e->setText(text);
+      break;
+    case ControlKind::ProgressBar:
+      SyncProgress(static_cast<QProgressBar*>(b.widget), static_cast<const ProgressBar*>(c));
+      break;
+    default:
+      break;
+  }
+}
+
+void DialogWindow::closeEvent(QCloseEvent* e) {
+  // The window goes only when its procedure ends the dialog.
+  e->ignore();
+  PostSysCommand(dlg_, SC_CLOSE);
+}
+
+void DialogWindow::keyPressEvent(QKeyEvent* e) {
+  // The dialog keys: Escape is the cancel command, Enter the default button's.
+  switch (e->key()) {
+    case Qt::Key_Escape:
+      PostCommand(dlg_, IDCANCEL);
+      e->accept();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      PostCommand(dlg_, std::uint32_t(default_button_ ? default_button_ : IDOK));
+      e->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(e);
+  }
+}
+
+}  // namespace gui

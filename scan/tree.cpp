@@ -1,0 +1,493 @@
+#include "scan/tree.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "app/main_window.h"
+#include "res/ids.h"
+#include "volume/logdrive.h"
+
+namespace {
+
+constexpr std::uint32_t kLinkBarColour = RGB(254, 180, 38);
+constexpr std::uint32_t kAttachBarColour = RGB(4, 180, 21);
+
+INODE_RECD* RecordOf(const TreeItem* item) { return item ? static_cast<INODE_RECD*>(item->data) : nullptr; }
+
+// Names are C strings in the stored format: anything after a NUL is not part of them.
+std::string CName(const std::string& s) { return std::string(s.c_str()); }
+
+std::string ItemText(const INODE_RECD& r) {
+  if (r.posix_name) return CName(*r.posix_name);
+  if (r.short_name) return CName(*r.short_name);
+  return {};
+}
+
+const std::string* QualifyingName(const std::optional<std::string>& name) {
+  if (!name || name->empty()) return nullptr;
+  const char first = (*name)[0];
+  return (first == ' ' || first == '\0') ? nullptr : &*name;
+}
+
+// Pre-order successor of item within the forest below stop (stop excluded).
+TreeItem* NextPreOrder(TreeItem* item, const TreeItem* stop) {
+  if (item->first_child) return item->first_child;
+  while (item && !item->next_sibling) {
+    item = item->parent;
+    if (item == stop) return nullptr;
+  }
+  return item ? item->next_sibling : nullptr;
+}
+
+template <typename Fn>
+void ForEachItem(TreeView* tv, Fn&& fn) {
+  if (!tv) return;
+  for (TreeItem* it = tv->root.first_child; it; it = NextPreOrder(it, &tv->root)) fn(it);
+}
+
+// Lists are walked at most count steps: a damaged list may be short or loop.
+std::vector<INODE_RECD*> PendingDirs(const AppContext& ctx) {
+  std::vector<INODE_RECD*> out;
+  out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
+  INODE_RECD* r = ctx.pending_dir_head;
+  for (std::uint64_t i = 0; i < ctx.pending_dir_count && r; ++i, r = r->next_pending) out.push_back(r);
+  return out;
+}
+
+std::unordered_set<const FILE_INODE*> PendingFileSet(const AppContext& ctx) {
+  std::unordered_set<const FILE_INODE*> set;
+  set.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_file_count, 1u << 24)));
+  const FILE_INODE* f = ctx.pending_file_head;
+  for (std::uint64_t i = 0; i < ctx.pending_file_count && f; ++i, f = f->next_pending_file) set.insert(f);
+  return set;
+}
+
+// Drops from a directory's file list every file the predicate picks.
+template <typename Pred>
+void FilterFileList(INODE_RECD& dir, Pred&& drop) {
+  FILE_INODE* f = dir.files_head;
+  FILE_INODE* head = nullptr;
+  FILE_INODE* tail = nullptr;
+  std::uint64_t kept = 0;
+  for (std::uint64_t i = 0; i < dir.file_count && f; ++i) {
+    FILE_INODE* next = f->next_in_dir;
+    if (!drop(f)) {
+      (tail ? tail->next_in_dir : head) = f;
+      tail = f;
+      ++kept;
+    }
+    f = next;
+  }
+  if (tail) tail->next_in_dir = nullptr;
+  dir.files_head = head;
+  dir.files_tail = tail;
+  dir.file_count = kept;
+}
+
+// Frees tree-owned records (Root, "Unlinked Data", the FAT scans' directories)
+// and the files they own; files and records the pending lists own are left to
+// the lists, so nothing is freed twice.
+void FreeTreeOwned(AppContext& ctx, std::vector<INODE_RECD*> owned) {
+  if (owned.empty()) return;
+  std::sort(owned.begin(), owned.end());
+  owned.erase(std::unique(owned.begin(), owned.end()), owned.end());
+  std::unordered_set<const INODE_RECD*> pending_dirs;
+  if (ctx.pending_dir_count != 0)
+    for (INODE_RECD* r : PendingDirs(ctx)) pending_dirs.insert(r);
+  std::unordered_set<const FILE_INODE*> pending_files;
+  bool have_pending_files = false;
+  for (INODE_RECD* r : owned) {
+    if (pending_dirs.count(r)) continue;
+    if (r->files_head && ctx.pending_file_count != 0 && !have_pending_files) {
+      pending_files = PendingFileSet(ctx);
+      have_pending_files = true;
+    }
+    FilterFileList(*r, [&](FILE_INODE* f) {
+      if (pending_files.count(f)) return false;
+      delete f;
+      return true;
+    });
+    ReleaseRecord(r);
+  }
+}
+
+// Deletes the given items with their subtrees, freeing the tree-owned records in them.
+void RemoveItems(AppContext& ctx, const std::vector<TreeItem*>& tops) {
+  if (tops.empty()) return;
+  if (ctx.file_list) ListView_DeleteAllItems(ctx.file_list);
+  std::vector<INODE_RECD*> owned;
+  for (TreeItem* top : tops) {
+    std::vector<TreeItem*> stack{top};
+    while (!stack.empty()) {
+      TreeItem* it = stack.back();
+      stack.pop_back();
+      if (it == ctx.root_item) ctx.root_item = nullptr;
+      if (INODE_RECD* r = RecordOf(it); r && r->tree_owned) owned.push_back(r);
+      for (TreeItem* c = it->first_child; c; c = c->next_sibling) stack.push_back(c);
+    }
+  }
+  for (TreeItem* top : tops) TreeView_DeleteItem(ctx.dir_tree, top);
+  FreeTreeOwned(ctx, std::move(owned));
+}
+
+void DeleteAllTreeItems(AppContext& ctx) {
+  if (ctx.file_list) ListView_DeleteAllItems(ctx.file_list);
+  ctx.root_item = nullptr;
+  TreeView* tv = ctx.dir_tree;
+  if (!tv) return;
+  std::vector<INODE_RECD*> owned;
+  ForEachItem(tv, [&](TreeItem* it) {
+    if (INODE_RECD* r = RecordOf(it); r && r->tree_owned) owned.push_back(r);
+  });
+  TreeView_DeleteAllItems(tv);
+  FreeTreeOwned(ctx, std::move(owned));
+}
+
+INODE_RECD* MakeSyntheticRecord(const char* name, std::uint64_t own, std::uint64_t parent, std::uint32_t flags) {
+  try {
+    auto* r = new INODE_RECD;
+    r->posix_name = name;
+    r->own_number = own;
+    r->parent_number = parent;
+    r->record_flags = flags;
+    return r;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::int32_t BarHigh(std::uint64_t count) {
+  return static_cast<std::int32_t>(std::min<std::uint64_t>(count, std::numeric_limits<std::int32_t>::max()));
+}
+
+void StartBar(ProgressBar* bar, std::uint64_t count, std::uint32_t colour) {
+  Progress_SetRange32(bar, 0, BarHigh(count));
+  Progress_SetStep(bar, 1);
+  Progress_SetBarColour(bar, colour);
+}
+
+// Which of two distinct items of one tree comes first in depth-first pre-order.
+bool PrecedesInPreOrder(const TreeItem* a, const TreeItem* b) {
+  auto depth = [](const TreeItem* x) {
+    std::size_t d = 0;
+    for (; x->parent; x = x->parent) ++d;
+    return d;
+  };
+  std::size_t da = depth(a), db = depth(b);
+  const TreeItem* x = a;
+  const TreeItem* y = b;
+  for (; da > db; --da) x = x->parent;
+  for (; db > da; --db) y = y->parent;
+  if (x == y) return x == a;  // one is the other's ancestor, which comes first
+  while (x->parent != y->parent) {
+    x = x->parent;
+    y = y->parent;
+  }
+  // Siblings: step forward from both in turn, so the cost is their distance
+  // rather than the length of the child list.
+  const TreeItem* fx = x;
+  const TreeItem* fy = y;
+  for (;;) {
+    fx = fx->next_sibling;
+    if (fx == y) return true;
+    if (!fx) return false;
+    fy = fy->next_sibling;
+    if (fy == x) return false;
+    if (!fy) return true;
+  }
+}
+
+}  // namespace
+
+// ---- Pending lists and records ---------------------------------------------------
+
+int AppendPendingDir(AppContext& ctx, INODE_RECD* r) {
+  // A record already on the list would close it into a loop.
+  if (!r || r == ctx.pending_dir_tail || r->next_pending) return 0;
+  if (ctx.pending_dir_count == 0 || !ctx.pending_dir_tail)
+    ctx.pending_dir_head = r;
+  else
+    ctx.pending_dir_tail->next_pending = r;
+  ctx.pending_dir_tail = r;
+  ++ctx.pending_dir_count;
+  return 1;
+}
+
+int AppendPendingFile(AppContext& ctx, FILE_INODE* f) {
+  if (!f || f == ctx.pending_file_tail || f->next_pending_file) return 0;
+  if (ctx.pending_file_count == 0 || !ctx.pending_file_tail)
+    ctx.pending_file_head = f;
+  else
+    ctx.pending_file_tail->next_pending_file = f;
+  ctx.pending_file_tail = f;
+  ++ctx.pending_file_count;
+  return 1;
+}
+
+FILE_INODE* MakeFileInode(const INODE_RECD& r) {
+  const std::string* name = QualifyingName(r.posix_name);
+  if (!name) name = QualifyingName(r.short_name);
+  if (!name) return nullptr;
+  try {
+    auto* f = new FILE_INODE;
+    f->name = CName(*name);
+    f->name_size = static_cast<std::uint32_t>(f->name.size() + 1);
+    f->fat_date = r.fat_date;
+    f->fat_time = r.fat_time;
+    f->record_flags = r.record_flags;
+    f->own_number = static_cast<std::uint32_t>(r.own_number);
+    f->write_time = r.write_time;
+    f->data_size = r.data_size;
+    f->record_lba = r.record_lba;
+    f->parent_number = r.parent_number;
+    return f;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void AppendFileToDir(INODE_RECD& dir, FILE_INODE* f) {
+  if (!f) return;
+  f->next_in_dir = nullptr;
+  if (dir.files_tail)
+    dir.files_tail->next_in_dir = f;
+  else
+    dir.files_head = f;
+  dir.files_tail = f;
+  ++dir.file_count;
+}
+
+void ReleaseRecord(INODE_RECD* r) { delete r; }
+
+void ReleasePendingDirs(AppContext& ctx) {
+  std::vector<INODE_RECD*> recs = PendingDirs(ctx);
+  if (!recs.empty() && ctx.dir_tree && ctx.dir_tree->root.first_child) {
+    // Items must not outlive their records: take the listed records out of the tree first.
+    std::unordered_set<const INODE_RECD*> listed(recs.begin(), recs.end());
+    std::vector<TreeItem*> tops;
+    TreeView* tv = ctx.dir_tree;
+    TreeItem* it = tv->root.first_child;
+    while (it) {
+      if (listed.count(RecordOf(it))) {
+        tops.push_back(it);
+        // Skip its subtree: continue after it.
+        while (it && !it->next_sibling) it = it->parent == &tv->root ? nullptr : it->parent;
+        if (it) it = it->next_sibling;
+      } else {
+        it = NextPreOrder(it, &tv->root);
+      }
+    }
+    RemoveItems(ctx, tops);
+  }
+  for (INODE_RECD* r : recs) ReleaseRecord(r);
+  ctx.pending_dir_count = 0;
+  ctx.pending_dir_head = nullptr;
+  ctx.pending_dir_tail = nullptr;
+}
+
+void ReleasePendingFiles(AppContext& ctx) {
+  if (ctx.pending_file_count != 0) {
+    std::unordered_set<const FILE_INODE*> listed = PendingFileSet(ctx);
+    // No directory list and no file-list row may keep a file about to be freed.
+    if (ctx.file_list) ListView_DeleteAllItems(ctx.file_list);
+    auto unlink_listed = [&](INODE_RECD* r) {
+      if (r && r->files_head) FilterFileList(*r, [&](FILE_INODE* f) { return listed.count(f) != 0; });
+    };
+    ForEachItem(ctx.dir_tree, [&](TreeItem* item) { unlink_listed(RecordOf(item)); });
+    for (INODE_RECD* r : PendingDirs(ctx)) unlink_listed(r);
+    for (const FILE_INODE* f : listed) delete f;
+  }
+  ctx.pending_file_count = 0;
+  ctx.pending_file_head = nullptr;
+  ctx.pending_file_tail = nullptr;
+}
+
+// ---- Tree ------------------------------------------------------------------------
+
+void TreeImagesFor(const INODE_RECD& r, int& image, int& selected_image) {
+  if (r.record_flags & kRecInUse) {
+    image = 2;
+    selected_image = 1;
+  } else if (r.record_flags & kRecSynthetic) {
+    image = 8;
+    selected_image = 7;
+  } else {
+    image = 4;
+    selected_image = 3;
+  }
+}
+
+TreeItem* InsertTreeRecord(AppContext& ctx, INODE_RECD* r, TreeItem* parent, TreeInsert where) {
+  if (!r || !ctx.dir_tree) return nullptr;  // an item's parameter is never null
+  int image = 0;
+  int selected = 0;
+  TreeImagesFor(*r, image, selected);
+  return TreeView_InsertItem(ctx.dir_tree, parent, where, ItemText(*r), image, selected, r);
+}
+
+INODE_RECD* GetItemRecord(const AppContext& ctx, const TreeItem* item) {
+  if (!item || !item->alive || !ctx.dir_tree) return nullptr;
+  const TreeItem* top = item;
+  while (top->parent) top = top->parent;
+  return top == &ctx.dir_tree->root ? RecordOf(item) : nullptr;
+}
+
+TreeItem* FindDirByNumber(const AppContext&, TreeItem* start, std::uint64_t number) {
+  if (!start) return nullptr;
+  // Iterative: a deep tree must not overflow the stack. From start the search
+  // covers start's subtree and its later siblings' subtrees, never above.
+  for (TreeItem* it = start; it; it = NextPreOrder(it, start->parent)) {
+    if (const INODE_RECD* r = RecordOf(it); r && r->own_number == number) return it;
+  }
+  return nullptr;
+}
+
+DirNumberIndex::DirNumberIndex(const AppContext& ctx) {
+  TreeView* tv = ctx.dir_tree;
+  if (!tv) return;
+  first_.reserve(tv->item_count + static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
+  // Pre-order, so the first item seen for a number is the one the search finds.
+  ForEachItem(tv, [&](TreeItem* it) {
+    if (const INODE_RECD* r = RecordOf(it)) first_.try_emplace(r->own_number, it);
+  });
+}
+
+TreeItem* DirNumberIndex::Find(std::uint64_t number) const {
+  const auto it = first_.find(number);
+  return it == first_.end() ? nullptr : it->second;
+}
+
+void DirNumberIndex::Add(TreeItem* item) {
+  const INODE_RECD* r = RecordOf(item);
+  if (!r) return;
+  auto [it, inserted] = first_.try_emplace(r->own_number, item);
+  // A sorted insertion can land before the current first holder of the number.
+  if (!inserted && it->second != item && PrecedesInPreOrder(item, it->second)) it->second = item;
+}
+
+int MakeRoot(AppContext& ctx) {
+  DeleteAllTreeItems(ctx);
+  if (ctx.scanned_logdrive) {
+    ctx.scanned_logdrive->dirs_found = 1;
+    ctx.scanned_logdrive->files_found = 0;
+    ctx.scanned_logdrive->spare_count = 0;
+  }
+  INODE_RECD* root = MakeSyntheticRecord("Root", kRootNumber, kNoParent, kRecInUse | kRecDirectory);
+  if (!root) return 0;
+  root->tree_owned = true;  // on neither pending list: the next reset frees it with its item
+  TreeItem* item = InsertTreeRecord(ctx, root, nullptr, TreeInsert::Last);
+  if (!item) {
+    ReleaseRecord(root);
+    return 0;
+  }
+  ctx.root_item = item;
+  return 1;
+}
+
+void ResetScanTree(AppContext& ctx) {
+  // The tree goes first, while the records its items carry are still alive.
+  DeleteAllTreeItems(ctx);
+  ReleasePendingDirs(ctx);
+  ReleasePendingFiles(ctx);
+}
+
+// ---- Linking ---------------------------------------------------------------------
+
+int LinkPendingDirs(AppContext& ctx) {
+  if (!ctx.dir_tree) return 0;
+  INODE_RECD* unlinked = MakeSyntheticRecord("Unlinked Data", 0, kRootNumber, kRecSynthetic);
+  if (!unlinked) return 0;
+  unlinked->tree_owned = true;
+  TreeItem* unlinked_item = InsertTreeRecord(ctx, unlinked, TreeView_GetRoot(ctx.dir_tree), TreeInsert::Last);
+  if (!unlinked_item) {
+    ReleaseRecord(unlinked);
+    return 0;
+  }
+
+  const std::vector<INODE_RECD*> recs = PendingDirs(ctx);
+  DirNumberIndex index(ctx);
+  ProgressBar* bar = ctx.progress_bar;
+  // Positions (in list order) of the records not yet placed. Placement is
+  // tracked here rather than read from link_state, so a record that arrives
+  // marked as placed (a damaged saved file) is still linked.
+  std::vector<std::size_t> waiting(recs.size());
+  for (std::size_t i = 0; i < waiting.size(); ++i) waiting[i] = i;
+
+  // A pass steps the bar once per listed record; placed ones are only skipped,
+  // so the position is set to where the steps would have taken it.
+  auto bar_at = [&](std::size_t pos) {
+    Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(pos)));
+  };
+
+  for (bool placed_any = true; placed_any;) {
+    placed_any = false;
+    StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
+    std::size_t kept = 0;
+    for (const std::size_t pos : waiting) {
+      INODE_RECD* r = recs[pos];
+      bar_at(pos + 1);
+      TreeItem* parent = index.Find(r->parent_number);
+      TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
+      if (item) {
+        r->link_state = kLinkPlaced;
+        index.Add(item);
+        placed_any = true;
+      } else {
+        waiting[kept++] = pos;
+      }
+      CheckTerminate(ctx, IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
+    }
+    waiting.resize(kept);
+    bar_at(recs.size());
+  }
+
+  // Final pass: what is still unplaced goes under "Unlinked Data", and a record
+  // whose parent went there earlier in this pass follows it.
+  StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
+  for (const std::size_t pos : waiting) {
+    INODE_RECD* r = recs[pos];
+    bar_at(pos + 1);
+    TreeItem* parent = index.Find(r->parent_number);
+    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
+    if (!item) item = InsertTreeRecord(ctx, r, unlinked_item, TreeInsert::Last);
+    if (item) index.Add(item);
+    CheckTerminate(ctx, IDM_TERMINATE_SCAN);
+  }
+  for (INODE_RECD* r : recs) r->link_state = kLinkFinal;
+  Progress_SetPos(bar, 0);
+  return 1;
+}
+
+int AttachPendingFiles(AppContext& ctx) {
+  if (!ctx.dir_tree) return 0;
+  INODE_RECD* orphans = MakeSyntheticRecord("Orphan Files", 0, kRootNumber, kRecSynthetic);
+  if (!orphans) return 0;
+  // Inserted before it joins the pending list: a failed insertion releases the
+  // node, and the list must not keep a pointer to it.
+  TreeItem* orphans_item = InsertTreeRecord(ctx, orphans, TreeView_GetRoot(ctx.dir_tree), TreeInsert::Last);
+  if (!orphans_item) {
+    ReleaseRecord(orphans);
+    return 0;
+  }
+  AppendPendingDir(ctx, orphans);
+  if (ctx.scanned_logdrive) ++ctx.scanned_logdrive->dirs_found;
+
+  const DirNumberIndex index(ctx);
+  ProgressBar* bar = ctx.progress_bar;
+  StartBar(bar, ctx.pending_file_count, kAttachBarColour);
+  FILE_INODE* f = ctx.pending_file_head;
+  for (std::uint64_t i = 0; i < ctx.pending_file_count && f; ++i) {
+    FILE_INODE* next = f->next_pending_file;
+    Progress_StepIt(bar);
+    INODE_RECD* dir = RecordOf(index.Find(f->parent_number));
+    AppendFileToDir(dir ? *dir : *orphans, f);
+    CheckTerminate(ctx, IDM_TERMINATE_SCAN);
+    f = next;
+  }
+  Progress_SetPos(bar, 0);
+  return 1;
+}
