@@ -10,7 +10,11 @@
 #include "platform/frontend.h"
 #include "res/ids.h"
 #include "scan/display.h"
+#include "scan/logical_scan.h"
 #include "scan/records.h"
+#include "scan/tree.h"
+#include "volume/logdrive.h"
+#include "volume/physcan.h"
 
 namespace {
 
@@ -23,8 +27,14 @@ bool UtilityAllowed(const AppContext& ctx) { return ctx.scan_running == 0 && ctx
 void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
   switch (id) {
     case IDM_SCAN_PHYSICAL:
+      ScanPhysicalDrive(ctx);
+      break;
     case IDM_FAST_LOGICAL:
+      FastLogicalScan(ctx);
+      break;
     case IDM_SLOW_LOGICAL:
+      SlowLogicalScan(ctx);
+      break;
     case IDM_COPY_DIRS:
     case IDM_COPY_FLAT:
     case IDM_VERIFY:
@@ -100,7 +110,14 @@ std::intptr_t RetrovaMain(const std::vector<std::string>& image_paths) {
   g_startup_images = image_paths;
   std::unique_ptr<Dialog> dlg = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
   if (!dlg) return -1;
-  return RunDialogModel(dlg.get());
+  const std::intptr_t code = RunDialogModel(dlg.get());
+  // The window is gone: give back what the scan and the volume rows held.
+  ResetScanTree(App());
+  ClearLogicalDriveList(App());
+  FreeAllLogDrives();
+  ImageList_Destroy(App().image_list);
+  App().image_list = nullptr;
+  return code;
 }
 
 std::intptr_t MainDlgProc(Dialog* dlg, const Msg& msg) {

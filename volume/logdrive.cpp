@@ -1,10 +1,23 @@
 #include "volume/logdrive.h"
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/bytes.h"
+
+namespace {
+std::vector<std::unique_ptr<LOGDRIVE_INFO>>& LogDrives() {
+  static std::vector<std::unique_ptr<LOGDRIVE_INFO>> all;
+  return all;
+}
+}  // namespace
+
+LOGDRIVE_INFO* NewLogDrive() { return LogDrives().emplace_back(std::make_unique<LOGDRIVE_INFO>()).get(); }
+
+void FreeAllLogDrives() { LogDrives().clear(); }
 
 std::array<std::uint8_t, kLogDriveInfoSize> LogDriveToBytes(const LOGDRIVE_INFO& d) {
   std::array<std::uint8_t, kLogDriveInfoSize> out{};

@@ -61,6 +61,11 @@ struct LOGDRIVE_INFO {
   std::int64_t spare_count = 0;
 };
 
+// Volume records live until the program ends (a loaded scan may still refer
+// to one after its row is gone); this is where they are kept.
+LOGDRIVE_INFO* NewLogDrive();
+void FreeAllLogDrives();
+
 // The 334-byte stored image; pointer slots are written as zero.
 std::array<std::uint8_t, kLogDriveInfoSize> LogDriveToBytes(const LOGDRIVE_INFO& d);
 // Reads a stored image (pointer slots ignored); false when the span is too short.
