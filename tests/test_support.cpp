@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "app/main_window.h"
 #include "disk/phydrive.h"
@@ -70,3 +72,34 @@ std::filesystem::path RetrovaTest::MakeSparseFile(const std::string& name, std::
 }
 
 AppContext& RetrovaTest::ctx() { return App(); }
+
+std::filesystem::path Fixture(const std::string& name) {
+  const std::filesystem::path src = std::filesystem::path(RETROVA_FIXTURES) / (name + ".gz");
+  const std::filesystem::path dst = std::filesystem::path(RETROVA_FIXTURE_CACHE) / name;
+  if (!std::filesystem::exists(src)) {
+    ADD_FAILURE() << "missing fixture " << src;
+    return dst;
+  }
+  std::error_code ec;
+  if (!std::filesystem::exists(dst) ||
+      std::filesystem::last_write_time(dst, ec) < std::filesystem::last_write_time(src, ec)) {
+    std::filesystem::create_directories(dst.parent_path());
+    // Unpack to a private name first: tests run in parallel processes.
+    const std::string tmp = dst.string() + ".tmp" + std::to_string(::getpid());
+    const std::string cmd = "gzip -dc '" + src.string() + "' > '" + tmp + "'";
+    if (std::system(cmd.c_str()) != 0) {
+      ADD_FAILURE() << "cannot unpack " << src;
+      return dst;
+    }
+    std::filesystem::rename(tmp, dst);
+  }
+  return dst;
+}
+
+std::string FixtureText(const std::string& name) {
+  std::ifstream in(std::filesystem::path(RETROVA_FIXTURES) / name);
+  if (!in) ADD_FAILURE() << "missing fixture text " << name;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}

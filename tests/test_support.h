@@ -10,6 +10,12 @@
 #include "app/context.h"
 #include "platform/headless/headless.h"
 
+// A committed fixture image, tests/fixtures/<name>.gz, decompressed once into
+// the build tree; its path. Fails the test when it is missing.
+std::filesystem::path Fixture(const std::string& name);
+// The text of a committed file under tests/fixtures (an oracle listing).
+std::string FixtureText(const std::string& name);
+
 // Resets the context, the queue and the headless script; builds the main
 // window's models and runs its initialisation when init_main is true.
 class RetrovaTest : public ::testing::Test {
