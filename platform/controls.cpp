@@ -166,6 +166,8 @@ void LinkAfter(TreeItem* parent, TreeItem* prev, TreeItem* item) {
 
 void Unlink(TreeItem* item) {
   TreeItem* parent = item->parent;
+  parent->sort_index.reset();
+  if (parent->first_child == item && parent->last_child == item) parent->children_unsorted = false;
   if (item->prev_sibling)
     item->prev_sibling->next_sibling = item->next_sibling;
   else
@@ -178,6 +180,42 @@ void Unlink(TreeItem* item) {
 }
 
 unsigned char Fold(unsigned char c) { return static_cast<unsigned char>(std::tolower(c)); }
+
+constexpr std::size_t kSortIndexThreshold = 64;
+
+// The sibling after which a sorted insertion goes: after every sibling whose
+// text sorts before or equal to the new one, found walking back from the end.
+// With a sort index, also where the new item goes in it.
+TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::size_t& index_pos) {
+  if (!p->sort_index && !p->children_unsorted) {
+    std::size_t n = 0;
+    for (TreeItem* c = p->first_child; c && n < kSortIndexThreshold; c = c->next_sibling) ++n;
+    if (n >= kSortIndexThreshold) {
+      auto index = std::make_unique<std::vector<TreeItem*>>();
+      bool sorted = true;
+      for (TreeItem* c = p->first_child; c; c = c->next_sibling) {
+        if (!index->empty() && TreeView_CompareText(index->back()->text, c->text) > 0) sorted = false;
+        index->push_back(c);
+      }
+      if (sorted)
+        p->sort_index = std::move(index);
+      else
+        p->children_unsorted = true;
+    }
+  }
+  if (p->sort_index) {
+    // In a sorted list the walk's answer is the upper bound.
+    auto& v = *p->sort_index;
+    auto it = std::upper_bound(v.begin(), v.end(), text, [](const std::string& t, const TreeItem* c) {
+      return TreeView_CompareText(t, c->text) < 0;
+    });
+    index_pos = static_cast<std::size_t>(it - v.begin());
+    return it == v.begin() ? nullptr : *(it - 1);
+  }
+  TreeItem* prev = p->last_child;
+  while (prev && TreeView_CompareText(prev->text, text) > 0) prev = prev->prev_sibling;
+  return prev;
+}
 
 }  // namespace
 
@@ -218,6 +256,7 @@ TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, 
   item->data = data;
   if (tv->check_boxes) item->check_state = 1;
   TreeItem* prev = nullptr;
+  std::size_t index_pos = 0;
   switch (where) {
     case TreeInsert::First:
       break;
@@ -225,12 +264,16 @@ TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, 
       prev = p->last_child;
       break;
     case TreeInsert::Sort:
-      // After every sibling whose text sorts before or equal to the new one.
-      prev = p->last_child;
-      while (prev && TreeView_CompareText(prev->text, text) > 0) prev = prev->prev_sibling;
+      prev = SortedInsertPoint(p, text, index_pos);
       break;
   }
   LinkAfter(p, prev, item);
+  if (p->sort_index) {
+    if (where == TreeInsert::Sort)
+      p->sort_index->insert(p->sort_index->begin() + static_cast<std::ptrdiff_t>(index_pos), item);
+    else
+      p->sort_index.reset();  // rebuilt, or found out of order, at the next sorted insert
+  }
   ++tv->item_count;
   MarkDirty(tv, p);
   return item;
@@ -314,6 +357,9 @@ void TreeView_SelectItem(TreeView* tv, TreeItem* item) {
 void TreeView_SetItemText(TreeView* tv, TreeItem* item, const std::string& text) {
   if (!tv || !item || !item->alive) return;
   item->text = text;
+  // The siblings' order by text may no longer hold.
+  item->parent->sort_index.reset();
+  item->parent->children_unsorted = false;
   ++tv->version;
 }
 

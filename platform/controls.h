@@ -106,6 +106,11 @@ struct TreeItem {
   TreeItem* prev_sibling = nullptr;
   bool alive = true;
   bool children_dirty = false;  // child list changed since the front end last looked
+  // Sorted insertion under a parent with many children: its children in
+  // order, kept only while they are in sorted order, so the insertion point
+  // is a binary search instead of a walk along the siblings.
+  std::unique_ptr<std::vector<TreeItem*>> sort_index;
+  bool children_unsorted = false;  // known out of order: sorted inserts walk
 };
 
 // Insert positions, as TVI_FIRST / TVI_LAST / TVI_SORT.

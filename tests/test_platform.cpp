@@ -159,3 +159,37 @@ TEST_F(QueueTest, ACheckBoxTogglesOnlyAfterTheOwnerHandledTheClick) {
   EXPECT_TRUE(ListView_GetCheckState(lv, 0)) << "a label click must not toggle";
   EXPECT_TRUE(ListView_GetItemState(lv, 0, LVIS_SELECTED));
 }
+
+TEST(TreeModel, SortedInsertIntoManyChildrenMatchesTheSiblingWalk) {
+  // The reference: the walk back from the last child, on a plain list of texts.
+  std::vector<std::string> ref;
+  auto ref_insert = [&ref](const std::string& t) {
+    std::size_t pos = ref.size();
+    while (pos > 0 && TreeView_CompareText(ref[pos - 1], t) > 0) --pos;
+    ref.insert(ref.begin() + static_cast<std::ptrdiff_t>(pos), t);
+  };
+  TreeView tv;
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int i = 0; i < 3000; ++i) {
+    const std::string t = std::string(1, static_cast<char>('A' + next() % 3)) + std::to_string(next() % 500);
+    const std::uint32_t how = next() % 50;
+    if (how == 0) {  // now and then an unsorted insert at the end breaks the order
+      TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "zz" + t, 0, 0, nullptr);
+      ref.push_back("zz" + t);
+    } else if (how == 1 && tv.root.first_child) {
+      TreeView_DeleteItem(&tv, tv.root.first_child);
+      ref.erase(ref.begin());
+    } else if (how == 2 && tv.root.first_child) {
+      TreeView_SetItemText(&tv, tv.root.first_child, "a" + t);
+      ref.front() = "a" + t;
+    } else {
+      TreeView_InsertItem(&tv, nullptr, TreeInsert::Sort, t, 0, 0, nullptr);
+      ref_insert(t);
+    }
+    if (i % 100 == 99) {
+      ASSERT_EQ(ChildTexts(&tv.root), ref) << "after step " << i;
+    }
+  }
+  EXPECT_EQ(ChildTexts(&tv.root), ref);
+}
