@@ -2,6 +2,9 @@
 
 #include "app/context.h"
 #include "app/main_window.h"
+#include "app/status.h"
+#include "scan/tree.h"
+#include "volume/logdrive.h"
 #include "cli/cli.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
@@ -39,7 +42,15 @@ Session::Session(const std::vector<std::string>& images) {
   for (const std::string& path : images) AddImageFile(App(), path);
 }
 
-Session::~Session() { CloseAllDrives(App()); }
+Session::~Session() {
+  ResetScanTree(App());
+  ClearLogicalDriveList(App());
+  CloseAllDrives(App());
+  main.reset();
+  FreeAllLogDrives();
+  ImageList_Destroy(App().image_list);
+  App().image_list = nullptr;
+}
 
 void Session::Command(int id) {
   PostCommand(main.get(), static_cast<std::uint32_t>(id));

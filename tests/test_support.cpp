@@ -8,6 +8,9 @@
 #include <sstream>
 
 #include "app/main_window.h"
+#include "app/status.h"
+#include "scan/tree.h"
+#include "volume/logdrive.h"
 #include "disk/phydrive.h"
 #include "platform/sysio.h"
 
@@ -28,9 +31,14 @@ void RetrovaTest::SetUp() {
 
 void RetrovaTest::TearDown() {
   if (main_) {
+    ResetScanTree(App());
+    ClearLogicalDriveList(App());
     CloseAllDrives(App());
     main_.reset();
   }
+  FreeAllLogDrives();
+  ImageList_Destroy(App().image_list);
+  App().image_list = nullptr;
   ClearQueue();
   sys_SetReadFaultHook(nullptr);
   CurrentDriveSource() = DriveSource{};
