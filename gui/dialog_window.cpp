@@ -59,6 +59,29 @@ void SyncProgress(QProgressBar* bar, const ProgressBar* pb) {
   if (bar->styleSheet() != sheet) bar->setStyleSheet(sheet);
 }
 
+// A button control answers clicks anywhere in its rectangle, not only on its
+// box and text as Qt's buttons do.
+template <class Base>
+class WholeRectButton : public Base {
+ public:
+  using Base::Base;
+
+ protected:
+  bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+};
+
+void SyncCombo(QComboBox* box, const Control& c) {
+  const QSignalBlocker quiet(box);
+  bool same = box->count() == static_cast<int>(c.items.size());
+  for (int i = 0; same && i < box->count(); ++i) same = box->itemText(i) == FromEngineText(c.items[i]);
+  if (!same) {
+    box->clear();
+    for (const std::string& item : c.items) box->addItem(FromEngineText(item));
+  }
+  const int sel = c.selected >= 0 && c.selected < box->count() ? c.selected : -1;
+  if (box->currentIndex() != sel) box->setCurrentIndex(sel);
+}
+
 }  // namespace
 
 QRect DialogUnits::toPixels(int x, int y, int w, int h) const {
@@ -109,6 +132,7 @@ void DialogWindow::build() {
   client_->setFont(units_.font);
   client_->setAutoFillBackground(true);
   QSize client_size = units_.toPixels(0, 0, t.w, t.h).size();
+  int radio_run = -1;
 
   for (std::size_t i = 0; i < t.controls.size(); ++i) {
     const ControlTemplate& ct = t.controls[i];
@@ -117,6 +141,11 @@ void DialogWindow::build() {
     const QRect r = units_.toPixels(ct.x, ct.y, ct.w, ct.h);
     QWidget* w = nullptr;
     const int id = ct.id;
+    const std::size_t slot = bindings_.size();  // this control's binding, once made
+    // Radio buttons in a row of the template form one group, as a dialog's
+    // group of auto radio buttons does.
+    const bool radio = ct.kind == ControlKind::RadioButton;
+    radio_run = radio ? (radio_run >= 0 ? radio_run : static_cast<int>(slot)) : -1;
     switch (ct.kind) {
       case ControlKind::Static: {
         auto* label = new QLabel(FromEngineText(ct.text), client_);
@@ -149,9 +178,12 @@ void DialogWindow::build() {
       case ControlKind::CheckBox:
       case ControlKind::RadioButton: {
         QAbstractButton* b = ct.kind == ControlKind::CheckBox
-                                 ? static_cast<QAbstractButton*>(new QCheckBox(FromEngineText(ct.text), client_))
-                                 : new QRadioButton(FromEngineText(ct.text), client_);
-        connect(b, &QAbstractButton::clicked, this, [this, id] { PostCommand(dlg_, std::uint32_t(id)); });
+                                 ? static_cast<QAbstractButton*>(
+                                       new WholeRectButton<QCheckBox>(FromEngineText(ct.text), client_))
+                                 : new WholeRectButton<QRadioButton>(FromEngineText(ct.text), client_);
+        // The model decides which radio button of a group is on (buttonClicked).
+        b->setAutoExclusive(false);
+        connect(b, &QAbstractButton::clicked, this, [this, slot] { buttonClicked(slot); });
         w = b;
         break;
       }
@@ -168,9 +200,12 @@ void DialogWindow::build() {
         w = e;
         break;
       }
-      case ControlKind::ComboBox:
-        w = new QComboBox(client_);
+      case ControlKind::ComboBox: {
+        auto* box = new QComboBox(client_);
+        connect(box, &QComboBox::activated, this, [this, slot](int index) { comboChosen(slot, index); });
+        w = box;
         break;
+      }
       case ControlKind::ListView:
         if (c) w = new ListControlView(dlg_, static_cast<ListView*>(c), CustomDrawFor(t.id, id), ct.styles, client_);
         break;
@@ -193,6 +228,9 @@ void DialogWindow::build() {
     }
     if (!w) continue;
     w->setGeometry(r);
+    // A drop-down list's template height includes its open list; closed, it
+    // is as tall as its field.
+    if (ct.kind == ControlKind::ComboBox) w->resize(r.width(), std::min(r.height(), w->sizeHint().height()));
     if (ct.kind == ControlKind::Picture && (ct.styles & style::Bitmap) && !BitmapPicture(ct.image).isNull()) {
       // A bitmap control takes its picture's size; the window grows rather than crop it.
       const QSize pm = BitmapPicture(ct.image).size();
@@ -200,7 +238,7 @@ void DialogWindow::build() {
       client_size = client_size.expandedTo(QSize(r.x() + pm.width(), r.y() + pm.height()));
     }
     w->setObjectName(QStringLiteral("ctl_%1_%2").arg(id).arg(i));
-    bindings_.push_back({c, w, ~0ull});
+    bindings_.push_back({c, w, ~0ull, radio ? radio_run : -1});
   }
 
   const int menu_h = menubar_ ? menubar_->sizeHint().height() : 0;
@@ -289,9 +327,18 @@ void DialogWindow::syncControl(Binding& b) {
       static_cast<QGroupBox*>(b.widget)->setTitle(text);
       break;
     case ControlKind::Button:
-    case ControlKind::CheckBox:
-    case ControlKind::RadioButton:
       static_cast<QAbstractButton*>(b.widget)->setText(text);
+      break;
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton: {
+      auto* button = static_cast<QAbstractButton*>(b.widget);
+      button->setText(text);
+      const QSignalBlocker quiet(button);
+      if (button->isChecked() != (c->check == 1)) button->setChecked(c->check == 1);
+      break;
+    }
+    case ControlKind::ComboBox:
+      SyncCombo(static_cast<QComboBox*>(b.widget), *c);
       break;
     case ControlKind::Edit:
       if (auto* e = static_cast<QLineEdit*>(b.widget); e->text() != text) e->setText(text);
@@ -302,6 +349,38 @@ void DialogWindow::syncControl(Binding& b) {
     default:
       break;
   }
+}
+
+void DialogWindow::buttonClicked(std::size_t slot) {
+  Binding& b = bindings_[slot];
+  auto* button = static_cast<QAbstractButton*>(b.widget);
+  auto set_check = [](Binding& on, int check) {
+    if (on.control->check != check) {
+      on.control->check = check;
+      ++on.control->version;
+    }
+    auto* w = static_cast<QAbstractButton*>(on.widget);
+    const QSignalBlocker quiet(w);
+    w->setChecked(check == 1);
+  };
+  // The control changes first, as an auto check box or auto radio button
+  // does, then its owner hears of the click.
+  if (b.control && b.control->kind == ControlKind::CheckBox) {
+    set_check(b, button->isChecked() ? 1 : 0);
+  } else if (b.control && b.control->kind == ControlKind::RadioButton) {
+    for (Binding& other : bindings_)
+      if (other.radio_group == b.radio_group && other.control) set_check(other, &other == &b ? 1 : 0);
+  }
+  if (b.control) PostCommand(dlg_, std::uint32_t(b.control->id & 0xFFFF) | (BN_CLICKED << 16));
+}
+
+void DialogWindow::comboChosen(std::size_t slot, int index) {
+  Control* c = bindings_[slot].control;
+  // Choosing the item that was already chosen changes nothing.
+  if (!c || index == c->selected) return;
+  c->selected = index;
+  ++c->version;
+  PostCommand(dlg_, std::uint32_t(c->id & 0xFFFF) | (CBN_SELCHANGE << 16));
 }
 
 void DialogWindow::closeEvent(QCloseEvent* e) {

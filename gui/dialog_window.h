@@ -49,11 +49,14 @@ class DialogWindow : public QWidget {
     Control* control;
     QWidget* widget;
     std::uint64_t version;
+    int radio_group = -1;  // radio buttons: the binding that starts their group
   };
   void build();
   void buildMenu();
   void syncControl(Binding& b);
   void syncMenu();
+  void buttonClicked(std::size_t slot);
+  void comboChosen(std::size_t slot, int index);
 
   Dialog* dlg_;
   DialogUnits units_;

@@ -292,11 +292,6 @@ void TreeModel::syncStructure() {
   TreeView_ReleaseDeleted(tv_);
 }
 
-void TreeModel::refreshAll() {
-  const int n = rowCount();
-  if (n > 0) emit dataChanged(index(0, 0), index(n - 1, 0));
-}
-
 // ---- Delegate ---------------------------------------------------------------------
 
 ItemDelegate::ItemDelegate(DrawFn draw, bool tree, bool show_sel_always, QObject* parent)
@@ -334,6 +329,24 @@ void ItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelInd
     option->font.setWeight(QFont::Bold);
     option->fontMetrics = QFontMetrics(option->font);
   }
+}
+
+void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyledItemDelegate::paint(painter, option, index);
+  if (!item_draw_) return;
+  QStyleOptionViewItem opt = option;
+  initStyleOption(&opt, index);
+  if (!(opt.features & QStyleOptionViewItem::HasCheckIndicator)) return;
+  // The box is a state image: its tick keeps the control's colours whatever
+  // colour the handler gave the text, so it is drawn again over the item.
+  const QWidget* w = opt.widget;
+  QStyle* style = w ? w->style() : QApplication::style();
+  QStyleOptionViewItem box = opt;
+  box.palette = w ? w->palette() : QApplication::palette();
+  box.rect = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, w);
+  box.state &= ~QStyle::State_HasFocus;
+  box.state |= opt.checkState == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
+  style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &box, painter, w);
 }
 
 // ---- List view --------------------------------------------------------------------
@@ -546,8 +559,13 @@ void TreeControlView::sync() {
   applying_ = false;
   if (tv_->version == version_ && !lost_selection) return;
   version_ = tv_->version;
-  model_->refreshAll();
+  // Texts, images and ticks are read live at paint time and rows are of one
+  // height, so a repaint is all a change of them needs. A dataChanged over the
+  // top-level rows would make the view walk every expanded row below them.
   viewport()->update();
+  // The top level as it is now, if Qt has not asked yet (before its first
+  // layout): the items the engine expanded or selected are found through it.
+  model_->rowCount();
   pullExpansion();
   pullSelection();
 }

@@ -70,7 +70,6 @@ class TreeModel : public QAbstractItemModel {
   // Announces the child-list changes collected by the control since the last
   // call, then lets the control free what was deleted.
   void syncStructure();
-  void refreshAll();
   TreeView* control() const { return tv_; }
   // Calls f(parent, children) for every parent whose children Qt has loaded.
   template <class F>
@@ -102,6 +101,7 @@ class ItemDelegate : public QStyledItemDelegate {
   ItemDelegate(DrawFn draw, bool tree, bool show_sel_always, QObject* parent = nullptr);
   // The option as the item would be painted (for hit tests and tests).
   void styleOption(QStyleOptionViewItem* option, const QModelIndex& index) const { initStyleOption(option, index); }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;

@@ -19,9 +19,15 @@ enum class UpdateSequenceMode { Check, Restore };
 
 // The "FILE" test on a 1024-byte record (the update sequence is checked, not restored).
 bool IsFileRecord(std::span<const std::uint8_t> record);
+// 1 when the last word of every sector carries the update sequence number
+// (its low byte); Restore then puts the saved words back. A buffer that fails
+// is left unchanged.
 int ApplyUpdateSequence(std::span<std::uint8_t> buffer, std::size_t sector_size, UpdateSequenceMode mode);
 
-// Decodes a record read during a scan; null when it cannot be decoded.
+// Decodes a record read during a scan (restoring its update sequence in
+// place); null when it cannot be decoded. Runs are range-tested against vol;
+// records named by an attribute list are read through ctx.mft_inode from the
+// drive selected in the physical-drive list.
 INODE_RECD* DecodeScanRecord(AppContext& ctx, const LOGDRIVE_INFO& vol, std::span<std::uint8_t> record,
                              std::uint64_t number);
 // Reads and decodes the volume's $MFT record into ctx.mft_inode; 1 when there is one.

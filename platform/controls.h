@@ -19,9 +19,20 @@ struct Control {
   bool visible = true;
   Dialog* owner = nullptr;
   std::uint64_t version = 0;  // bumped on every change a front end must redraw
+  // Check boxes and radio buttons: 0 unchecked, 1 checked (BST_*).
+  int check = 0;
+  // Combo boxes: the list's items and the selected one (-1: none).
+  std::vector<std::string> items;
+  int selected = -1;
   // Dialogs own their controls through this base.
   virtual ~Control() = default;
 };
+
+// Notification codes in the high word of a control's command id, as
+// WM_COMMAND carries them: a button clicked, a combo box's selection changed
+// by the operator. Front ends update check and selected before posting.
+inline constexpr std::uint32_t BN_CLICKED = 0;
+inline constexpr std::uint32_t CBN_SELCHANGE = 1;
 
 // ---- Image list -------------------------------------------------------------
 

@@ -158,7 +158,7 @@ void DirTreeClick(AppContext& ctx, const Hit& hit) {
   if (hit.part != HitPart::CheckBox) return;
   const bool mark = !TreeView_GetCheckState(item);
   SetMarkOnFiles(GetItemRecord(ctx, item), mark ? kMarkMarked : kMarkUnmarked);
-  if (item == ctx.dir_tree->selection) ShowDirItemFiles(ctx, item);
+  // The clicked item's files are shown once, at the end, with their new marks.
   for (TreeItem* c = TreeView_GetChild(item); c; c = TreeView_GetNextSibling(c)) ApplyToSubtree(ctx, c, mark);
   if (mark) TickAncestors(ctx.dir_tree, item);
   if (item == TreeView_GetRoot(ctx.dir_tree))
