@@ -28,5 +28,7 @@ struct Session {
 
 // Each verb: arguments after the verb; returns the exit status.
 int CmdDrives(const std::vector<std::string>& args);
+int CmdVolumes(const std::vector<std::string>& args);
+int CmdScan(const std::vector<std::string>& args);
 
 }  // namespace cli
