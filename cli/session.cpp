@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/context.h"
@@ -9,16 +11,36 @@
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "platform/headless/headless.h"
+#include "platform/sysio.h"
 #include "res/ids.h"
 
 namespace cli {
 namespace {
 
 int g_error_boxes = 0;
+bool g_progress_shown = false;  // a progress line waits for its end on the terminal
 
 void EchoBox(const headless::BoxRecord& box) {
   std::fprintf(stderr, "%s: %s\n", box.title.c_str(), box.text.c_str());
   if ((box.icon & MB_ICONMASK) == MB_ICONSTOP) ++g_error_boxes;
+}
+
+// Progress on stderr while a command runs: the status line and the
+// counters, at most twice a second (a line every few seconds when stderr is
+// not a terminal, so logs stay short).
+void ShowProgress() {
+  static std::uint64_t next_ms = 0;
+  const std::uint64_t now = sys_MonotonicMs();
+  if (now < next_ms) return;
+  const bool tty = ::isatty(STDERR_FILENO) != 0;
+  next_ms = now + (tty ? 500 : 5000);
+  const Dialog* dlg = App().main_dlg;
+  const std::string status = GetDlgItemText(dlg, IDC_STATUS);
+  if (status.empty() || status == "Idle...") return;
+  std::fprintf(stderr, "%s%s  LBA: %s  T Rem: %s  Dirs: %s  Files: %s%s", tty ? "\r" : "", status.c_str(),
+               GetDlgItemText(dlg, IDC_LBA).c_str(), GetDlgItemText(dlg, IDC_T_REM).c_str(),
+               GetDlgItemText(dlg, IDC_T_DIRS).c_str(), GetDlgItemText(dlg, IDC_T_FILES).c_str(), tty ? "" : "\n");
+  g_progress_shown = g_progress_shown || tty;
 }
 
 void Drain() {
@@ -34,6 +56,7 @@ Session::Session(const std::vector<std::string>& images) {
   ResetAppContext();
   ClearQueue();
   headless::SetBoxEcho(EchoBox);
+  headless::SetPumpHook(ShowProgress);
   main = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
   Msg init;
   init.dlg = main.get();
@@ -55,6 +78,10 @@ Session::~Session() {
 void Session::Command(int id) {
   PostCommand(main.get(), static_cast<std::uint32_t>(id));
   Drain();
+  if (g_progress_shown) {
+    std::fputc('\n', stderr);
+    g_progress_shown = false;
+  }
 }
 
 void Session::ClickRow(int list_id, int row) {

@@ -214,9 +214,13 @@ int AddPHYDrive(AppContext& ctx, PHYDRIVE_INFO* d) {
 }
 
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer) {
-  std::fill(buffer.begin(), buffer.end(), 0);
+  // Every path that does not fill the whole buffer zeroes it itself; a
+  // blanket clear first would cost the 1 MiB partition search a fifth of its speed.
   // An LBA whose byte offset does not fit 64 bits cannot be positioned to.
-  if (lba > UINT64_MAX / kSectorSize) return 0;
+  if (lba > UINT64_MAX / kSectorSize) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    return 0;
+  }
   const std::uint64_t offset = lba * kSectorSize;
   IoResult whole = sys_ReadAt(d.handle, offset, buffer);
   if (!whole.positioned) {

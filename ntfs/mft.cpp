@@ -480,6 +480,10 @@ int LocateMft(AppContext& ctx, PHYDRIVE_INFO& drive, LOGDRIVE_INFO& vol) {
   for (std::uint64_t cluster : kMftCandidateClusters) {
     // One record at the cluster's first sector: a cluster may be smaller than a record.
     const std::uint64_t lba = cluster * vol.sectors_per_cluster + static_cast<std::uint64_t>(vol.start_lba);
+    // A candidate beyond the volume or the drive is no $MFT; reading it would
+    // only count read errors on a small disk.
+    const std::uint64_t vol_end = static_cast<std::uint64_t>(vol.start_lba) + static_cast<std::uint64_t>(vol.total_sectors);
+    if (lba + 2 > drive.total_sectors || (vol.total_sectors > 0 && lba + 2 > vol_end)) continue;
     std::array<std::uint8_t, kMftRecordSize> buf{};
     if (!ReadSectors(ctx, drive, lba, buf)) continue;
     if (!IsFileRecord(buf)) continue;

@@ -266,7 +266,13 @@ TEST_F(MainWindowTest, DoubleClickOnADriveRefreshesItsDetailsThenStartsTheSearch
   ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 1, HitPart::Label, true);
   DrainQueue();
   EXPECT_EQ(ctx().sel_phy_row, 1);
-  EXPECT_EQ(PlaceholderCalls(IDM_SCAN_PHYSICAL), 1);
+  // The search ran over the clicked drive and finished.
+  EXPECT_EQ(ctx().search_total, 8u);
+  EXPECT_EQ(ctx().search_lba, 8u);
+  EXPECT_EQ(ctx().progress_bar->bar_colour, RGB(255, 0, 0));
+  EXPECT_EQ(Field(IDC_STATUS), "Idle...");
+  EXPECT_TRUE(headless::Boxes().empty());
+  EXPECT_EQ(ctx().scan_running, 0);
 }
 
 // ---- Colours ---------------------------------------------------------------------

@@ -608,6 +608,7 @@ TEST_F(MftTest, LocatorReadsOneRecordWithHalfKilobyteClusters) {
   PHYDRIVE_INFO& drive = Mount(image);
   EXPECT_EQ(LocateMft(ctx(), drive, vol_), 0);
   EXPECT_EQ(vol_.mft_lba, 12345);
+  EXPECT_EQ(drive.read_errors, 0u) << "candidates beyond the drive are not read";
 
   Record mft;
   mft.Add(FileName(5, 2, "MFT"));

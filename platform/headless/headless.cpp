@@ -17,6 +17,8 @@ struct State {
   std::vector<HelpRecord> help;
   std::uint64_t steps = 0;
   void (*echo)(const BoxRecord&) = nullptr;
+  void (*pump_hook)() = nullptr;
+  std::uint64_t pump_mask = 0xFFF;
 };
 
 State& S() {
@@ -40,9 +42,19 @@ void PostDue() {
 }  // namespace
 
 void Reset() {
-  void (*echo)(const BoxRecord&) = S().echo;
-  S() = State{};
-  S().echo = echo;
+  State& s = S();
+  void (*echo)(const BoxRecord&) = s.echo;
+  void (*hook)() = s.pump_hook;
+  const std::uint64_t mask = s.pump_mask;
+  s = State{};
+  s.echo = echo;
+  s.pump_hook = hook;
+  s.pump_mask = mask;
+}
+
+void SetPumpHook(void (*hook)(), unsigned shift) {
+  S().pump_hook = hook;
+  S().pump_mask = (1ULL << (shift < 63 ? shift : 63)) - 1;
 }
 
 void AnswerMessageBox(int answer) { S().box_answers.push_back(answer); }
@@ -74,8 +86,10 @@ void SetBoxEcho(void (*echo)(const BoxRecord&)) { S().echo = echo; }
 using namespace headless;
 
 void fe_Pump() {
-  ++S().steps;
-  if (!S().script.empty()) PostDue();
+  State& s = S();
+  ++s.steps;
+  if (!s.script.empty()) PostDue();
+  if (s.pump_hook && (s.steps & s.pump_mask) == 0) s.pump_hook();
 }
 
 bool fe_WaitForMessages() {

@@ -47,6 +47,8 @@ void PostCommandAfterSteps(std::uint64_t steps, int template_id, std::uint32_t c
 const std::vector<BoxRecord>& Boxes();
 const std::vector<HelpRecord>& HelpShown();
 std::uint64_t PumpSteps();
+// Called every 2^shift pump steps (for progress output); null: never.
+void SetPumpHook(void (*hook)(), unsigned shift = 12);
 // Where message-box texts go as they are shown (the CLI prints errors); null: nowhere.
 void SetBoxEcho(void (*echo)(const BoxRecord&));
 
