@@ -16,4 +16,9 @@ fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$BUILD_DIR/gui/retrova" ]; then
   exec "$BUILD_DIR/gui/retrova" "$demo"
 fi
-exec "$BUILD_DIR/retrova-cli" drives "$demo"
+# No display: what the desktop program would show, as text.
+"$BUILD_DIR/retrova-cli" drives "$demo"
+echo
+"$BUILD_DIR/retrova-cli" volumes "$demo"
+echo
+exec "$BUILD_DIR/retrova-cli" scan "$demo" 63

@@ -5,10 +5,12 @@
 
 #include <QApplication>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include "app/context.h"
 #include "app/main_window.h"
@@ -18,6 +20,30 @@
 #include "gui/item_views.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
+
+// A committed fixture image, tests/fixtures/<name>.gz, unpacked once into the
+// build tree with gzip; its path. Fails the test when it is missing.
+inline std::filesystem::path GuiFixture(const std::string& name) {
+  namespace fs = std::filesystem;
+  const fs::path src = fs::path(RETROVA_FIXTURES) / (name + ".gz");
+  const fs::path dst = fs::path(RETROVA_FIXTURE_CACHE) / name;
+  if (!fs::exists(src)) {
+    ADD_FAILURE() << "missing fixture " << src;
+    return dst;
+  }
+  std::error_code ec;
+  if (!fs::exists(dst) || fs::last_write_time(dst, ec) < fs::last_write_time(src, ec)) {
+    fs::create_directories(dst.parent_path());
+    // A private name first: test processes run in parallel.
+    const std::string tmp = dst.string() + ".tmp" + std::to_string(::getpid());
+    if (std::system(("gzip -dc '" + src.string() + "' > '" + tmp + "'").c_str()) != 0) {
+      ADD_FAILURE() << "cannot unpack " << src;
+      return dst;
+    }
+    fs::rename(tmp, dst);
+  }
+  return dst;
+}
 
 class GuiTest : public ::testing::Test {
  protected:
