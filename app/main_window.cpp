@@ -104,10 +104,12 @@ void OnNotify(AppContext& ctx, const Msg& msg) {
 
 }  // namespace
 
+void SetStartupImages(const std::vector<std::string>& image_paths) { g_startup_images = image_paths; }
+
 std::intptr_t RetrovaMain(const std::vector<std::string>& image_paths) {
   ResetAppContext();
   ClearQueue();
-  g_startup_images = image_paths;
+  SetStartupImages(image_paths);
   std::unique_ptr<Dialog> dlg = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
   if (!dlg) return -1;
   const std::intptr_t code = RunDialogModel(dlg.get());
@@ -129,9 +131,6 @@ std::intptr_t MainDlgProc(Dialog* dlg, const Msg& msg) {
         EndDialog(dlg, IDM_CLOSE_MAIN);
         return 1;
       }
-      // Image files named on the command line, in order, as if added from the menu.
-      for (const std::string& path : g_startup_images) AddImageFile(ctx, path);
-      g_startup_images.clear();
       return 1;
     case MsgKind::Command:
       OnCommand(ctx, dlg, static_cast<int>(msg.id & 0xFFFF));
@@ -185,6 +184,11 @@ int InitMainDlg(AppContext& ctx) {
   TreeView_SetImageList(ctx.dir_tree, ctx.image_list);
 
   EnumPhyDrives(ctx);
+  // Image files named on the command line join the drives, in order, as if
+  // added from the menu; before the first row is selected, so that with no
+  // drive of its own the machine shows the first image's details.
+  for (const std::string& path : g_startup_images) AddImageFile(ctx, path);
+  g_startup_images.clear();
 
   ctx.search_lba = 0;
   ctx.search_total = 0;

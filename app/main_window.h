@@ -10,6 +10,8 @@
 // Runs the program: zeroes the context, runs the main dialog, adds the given
 // image files as drives once the window exists. Returns the dialog's end code.
 std::intptr_t RetrovaMain(const std::vector<std::string>& image_paths);
+// Image files the next initialisation of the main window adds after the drives.
+void SetStartupImages(const std::vector<std::string>& image_paths);
 
 std::intptr_t MainDlgProc(Dialog* dlg, const Msg& msg);
 int InitMainDlg(AppContext& ctx);

@@ -57,12 +57,12 @@ Session::Session(const std::vector<std::string>& images) {
   ClearQueue();
   headless::SetBoxEcho(EchoBox);
   headless::SetPumpHook(ShowProgress);
+  SetStartupImages(images);
   main = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
   Msg init;
   init.dlg = main.get();
   init.kind = MsgKind::InitDialog;
   SendMsg(init);
-  for (const std::string& path : images) AddImageFile(App(), path);
 }
 
 Session::~Session() {

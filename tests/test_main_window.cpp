@@ -183,44 +183,38 @@ TEST_F(MainWindowTest, HelpOpensTheFinderSection) {
   EXPECT_EQ(headless::HelpShown()[0].section, "file-finder");
 }
 
-TEST_F(MainWindowTest, ImagesNamedAtStartUpAreAddedInOrderAfterTheDrives) {
+TEST_F(MainWindowTest, ImagesNamedAtStartUpJoinAfterTheDrivesBeforeRowZeroIsShown) {
   const auto a = WriteFile("a.img", std::vector<std::uint8_t>(1024));
   const auto b = WriteFile("b.img", std::vector<std::uint8_t>(2048));
-  std::vector<std::string> rows;
-  // Record the list just before the window goes: exit from inside the loop.
+  // With no drive of its own, the first image is row 0 and its details show.
+  SetStartupImages({a.string(), b.string()});
+  OpenMainWindow();
+  ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 2);
+  EXPECT_EQ(ListView_GetItemText(ctx().phy_list, 0, 1), a.string().substr(0, 40));
+  EXPECT_EQ(ListView_GetItemText(ctx().phy_list, 1, 1), b.string().substr(0, 40));
+  EXPECT_EQ(ctx().sel_phy_row, 0);
+  const TreeItem* identity = ctx().info_phy_item->first_child->next_sibling;
+  EXPECT_EQ(Children(identity).back(), a.string()) << "the image's path is shown";
+
+  // With a drive, the drive comes first and stays the one shown.
+  CloseMainWindow();
+  std::filesystem::create_directories(TempDir() / "sysfs" / "sda");
+  MakeSparseFile("dev/sda", 1 << 20);
+  SetStartupImages({a.string()});
+  OpenMainWindow();
+  ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 2);
+  EXPECT_EQ(static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0))->device_path,
+            (TempDir() / "dev" / "sda").string());
+  EXPECT_EQ(ListView_GetItemText(ctx().phy_list, 1, 1), a.string().substr(0, 40));
+  EXPECT_EQ(ctx().sel_phy_row, 0);
+}
+
+TEST_F(MainWindowTest, TheEntryRunsTheWindowUntilExit) {
+  const auto a = WriteFile("a.img", std::vector<std::uint8_t>(1024));
   headless::PostCommandAfterSteps(0, IDD_MAIN, IDM_EXIT);
-  struct Capture {
-    static std::intptr_t Proc(Dialog* dlg, const Msg& m) {
-      if (m.kind == MsgKind::Command && m.id == IDM_EXIT) {
-        for (int r = 0; r < ListView_GetItemCount(App().phy_list); ++r)
-          captured().push_back(ListView_GetItemText(App().phy_list, r, 1));
-      }
-      return MainDlgProc(dlg, m);
-    }
-    static std::vector<std::string>& captured() {
-      static std::vector<std::string> v;
-      return v;
-    }
-  };
-  Capture::captured().clear();
-  auto dlg = CreateDialogModel(IDD_MAIN, Capture::Proc, nullptr);
-  // Same sequence as RetrovaMain, with the capturing procedure.
-  Msg init;
-  init.dlg = dlg.get();
-  init.kind = MsgKind::InitDialog;
-  SendMsg(init);
-  AddImageFile(App(), a.string());
-  AddImageFile(App(), b.string());
-  DrainQueue();
-  PostCommand(dlg.get(), IDM_EXIT);
-  DrainQueue();
-  EXPECT_TRUE(dlg->ended);
-  ImageList_Destroy(App().image_list);  // the real entry below starts from a fresh context
-  EXPECT_EQ(RetrovaMain({a.string(), b.string()}), 0) << "the scripted Exit ends the real entry too";
-  rows = Capture::captured();
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0], a.string().substr(0, 40));
-  EXPECT_EQ(rows[1], b.string().substr(0, 40));
+  EXPECT_EQ(RetrovaMain({a.string()}), 0);
+  EXPECT_TRUE(LiveDialogs().empty());
+  EXPECT_EQ(App().image_list, nullptr) << "what the window held is given back";
 }
 
 // ---- Drive selection -------------------------------------------------------------

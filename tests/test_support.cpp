@@ -29,7 +29,7 @@ void RetrovaTest::SetUp() {
   CurrentDriveSource() = DriveSource{(temp_ / "sysfs").string(), (temp_ / "dev").string()};
 }
 
-void RetrovaTest::TearDown() {
+void RetrovaTest::CloseMainWindow() {
   if (main_) {
     ResetScanTree(App());
     ClearLogicalDriveList(App());
@@ -39,6 +39,10 @@ void RetrovaTest::TearDown() {
   FreeAllLogDrives();
   ImageList_Destroy(App().image_list);
   App().image_list = nullptr;
+}
+
+void RetrovaTest::TearDown() {
+  CloseMainWindow();
   ClearQueue();
   sys_SetReadFaultHook(nullptr);
   CurrentDriveSource() = DriveSource{};

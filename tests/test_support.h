@@ -24,6 +24,8 @@ class RetrovaTest : public ::testing::Test {
   void TearDown() override;
   // Builds dialog 101 and sends it the initialisation message (no loop).
   void OpenMainWindow();
+  // Gives back what the window held, as leaving the program does.
+  void CloseMainWindow();
   // Dispatches queued messages until the queue is empty.
   void DrainQueue();
   std::filesystem::path TempDir();
