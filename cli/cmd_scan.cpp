@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text.h"
 #include "app/context.h"
 #include "app/status.h"
 #include "cli/cli.h"
@@ -63,20 +64,6 @@ void ReportUnknownVolume(AppContext& ctx, const std::string& volume) {
   }
 }
 
-// Names are single-byte; each byte is taken as Latin-1, as the window shows it.
-std::string Latin1ToUtf8(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (const unsigned char c : s) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 std::string RecordName(const INODE_RECD& r) {
   if (r.posix_name) return std::string(r.posix_name->c_str());

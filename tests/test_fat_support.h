@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "fat/fat.h"
@@ -55,19 +56,6 @@ struct TreeLine {
   std::uint64_t parent_number = 0;
 };
 
-// Names are single-byte; shown as Latin-1, compared with the oracle as UTF-8.
-inline std::string Latin1ToUtf8(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 inline std::string Join(const std::string& dir, const std::string& name) { return dir.empty() ? name : dir + "/" + name; }
 
