@@ -148,8 +148,8 @@ bool DirWalker::Advance(Frame& f) {
 DirWalker::Child DirWalker::HandleSlot(Frame& f, std::size_t slot) {
   const std::span<const std::uint8_t> cluster(f.buffer);
   const std::span<const std::uint8_t> e = cluster.subspan(slot * kDirEntrySize, kDirEntrySize);
-  const HighBytes high = mode_ == WalkMode::Chain ? HighBytes::Accept : HighBytes::Reject;
-  if (e[0] == 0 || !IsValidDirEntry(vol_, e, year_, high)) return {};
+  const EntryContext where = mode_ == WalkMode::Chain ? EntryContext::LiveDirectory : EntryContext::Search;
+  if (e[0] == 0 || !IsValidDirEntry(vol_, e, year_, where)) return {};
 
   EntryPlace place;
   place.cluster = cluster;

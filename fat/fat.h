@@ -63,12 +63,15 @@ int IsLongNameEntry(std::span<const std::uint8_t> entry);
 int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> entry);
 // The same with the current year given (the clock's UTC year otherwise).
 int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> entry, int current_year);
-// Short names in live directories hold code-page letters (0x80 and up) for
-// accented names; a walk along the volume's own chains accepts them, or such
-// files and whole directories would be lost. The search for lost directories
-// keeps rejecting them: random data would pass far too often.
-enum class HighBytes { Reject, Accept };
-int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> entry, int current_year, HighBytes high);
+// Where an entry is tested. The search for lost directories (Search) needs
+// every test to tell entries from random data. In a directory reached along
+// the volume's own chains (LiveDirectory) an entry is real unless damaged, so
+// two tests that would drop real files are eased there: short names may hold
+// code-page letters (0x80 and up, how accented names are stored), and the
+// date's year may lie outside 1990..now (devices with unset or wrong clocks
+// date files 1980 or in the future). Day, month and time must still be valid.
+enum class EntryContext { Search, LiveDirectory };
+int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> entry, int current_year, EntryContext where);
 int CurrentUtcYear();
 FAT_DIR_ENTRY DecodeDirEntry(std::span<const std::uint8_t> entry);
 std::uint32_t EntryFirstCluster(std::span<const std::uint8_t> entry);

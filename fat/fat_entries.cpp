@@ -26,9 +26,8 @@ bool IsInvalidNameChar(std::uint8_t b) {
 
 bool IsLower(std::uint8_t b) { return b >= 'a' && b <= 'z'; }
 
-bool NameBytesValid(std::span<const std::uint8_t> e, HighBytes high) {
+bool NameBytesValid(std::span<const std::uint8_t> e, bool accept_high) {
   if (e[0] == ' ') return false;
-  const bool accept_high = high == HighBytes::Accept;
   for (std::size_t i = 0; i < 8; ++i) {
     const std::uint8_t b = e[i];
     if (IsInvalidNameChar(b) || IsLower(b) || (b >= 0x80 && b != kDeletedMark && !accept_high)) return false;
@@ -52,14 +51,14 @@ bool NoEmbeddedBlank(std::span<const std::uint8_t> field) {
   return true;
 }
 
-bool DateValid(std::uint16_t date, int current_year) {
+bool DateValid(std::uint16_t date, int current_year, bool any_year) {
   const int day = date & 31;
   const int month = (date >> 5) & 15;
   const int year = ((date >> 9) & 127) + 1980;
   if (day < 1 || day > 31 || month < 1 || month > 12) return false;
   if ((month == 4 || month == 6 || month == 9 || month == 11) && day > 30) return false;
   if (month == 2 && day > 29) return false;
-  return year >= 1990 && year <= current_year;
+  return any_year || (year >= 1990 && year <= current_year);
 }
 
 bool TimeValid(std::uint16_t time) {
@@ -117,16 +116,17 @@ int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> e) {
 }
 
 int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> e, int current_year) {
-  return IsValidDirEntry(vol, e, current_year, HighBytes::Reject);
+  return IsValidDirEntry(vol, e, current_year, EntryContext::Search);
 }
 
-int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> e, int current_year, HighBytes high) {
+int IsValidDirEntry(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> e, int current_year, EntryContext where) {
+  const bool live = where == EntryContext::LiveDirectory;
   if (e.size() < kDirEntrySize || IsLongNameEntry(e)) return 0;
-  if (!NameBytesValid(e, high)) return 0;
+  if (!NameBytesValid(e, live)) return 0;
   const std::uint8_t attr = e[11];
   if (!(attr & kAttrVolumeLabel) && (!NoEmbeddedBlank(e.subspan(0, 8)) || !NoEmbeddedBlank(e.subspan(8, 3))))
     return 0;
-  if (!DateValid(le::U16(e, 24), current_year >= 0 ? current_year : CurrentUtcYear())) return 0;
+  if (!DateValid(le::U16(e, 24), current_year >= 0 ? current_year : CurrentUtcYear(), live)) return 0;
   if (!TimeValid(le::U16(e, 22))) return 0;
   if (EntryFirstCluster(e) > LastCluster(vol)) return 0;
   if ((attr & (kAttrDirectory | kAttrVolumeLabel)) && le::U32(e, 28) != 0) return 0;

@@ -70,10 +70,11 @@ TEST(FatEntryTest, EntryTestFollowsNameRules) {
   EXPECT_EQ(valid(Entry("R\x90" "ADME  TXT")), 0) << "other high bytes do not";
   EXPECT_EQ(valid(Entry("README  TX\xE5")), 0) << "nor in the extension";
   // Walking live directories, code-page letters pass: "CAF\x82" is how an accented name is stored.
-  EXPECT_EQ(IsValidDirEntry(v, Entry("CAF\x82    TXT"), 2026, HighBytes::Accept), 1);
-  EXPECT_EQ(IsValidDirEntry(v, Entry("MEN\x9A    T\x8AT"), 2026, HighBytes::Accept), 1);
-  EXPECT_EQ(IsValidDirEntry(v, Entry("CAF\x82    TXT"), 2026, HighBytes::Reject), 0);
-  EXPECT_EQ(IsValidDirEntry(v, Entry("caf\x82    TXT"), 2026, HighBytes::Accept), 0) << "other rules still hold";
+  const auto live = EntryContext::LiveDirectory;
+  EXPECT_EQ(IsValidDirEntry(v, Entry("CAF\x82    TXT"), 2026, live), 1);
+  EXPECT_EQ(IsValidDirEntry(v, Entry("MEN\x9A    T\x8AT"), 2026, live), 1);
+  EXPECT_EQ(IsValidDirEntry(v, Entry("CAF\x82    TXT"), 2026, EntryContext::Search), 0);
+  EXPECT_EQ(IsValidDirEntry(v, Entry("caf\x82    TXT"), 2026, live), 0) << "other rules still hold";
   EXPECT_EQ(valid(Entry("\x05" "EADME  TXT")), 1) << "0x05 is allowed";
   EXPECT_EQ(valid(Entry("A.B     TXT")), 1) << "dot is allowed";
   for (const char* bad : {"A*B     TXT", "A+B     TXT", "A?B     TXT", "A|B     TXT", "README  T:T", "A\x7F" "B     TXT"})
@@ -106,6 +107,13 @@ TEST(FatEntryTest, EntryTestFollowsDateTimeAndSizeRules) {
   EXPECT_EQ(dated(Date(2020, 1, 1), Time(23, 59, 31)), 0);
   EXPECT_EQ(dated(Date(2020, 1, 1), Time(23, 60, 0)), 0);
   EXPECT_EQ(dated(Date(2020, 1, 1), Time(24, 0, 0)), 0);
+  // In a live directory the year may be anything a clock can be set to; the rest still holds.
+  auto live_dated = [&](std::uint16_t date) {
+    return IsValidDirEntry(v, Entry("FILE    TXT", 0x20, 5, 1, date, Time(1, 2, 3)), 2026, EntryContext::LiveDirectory);
+  };
+  EXPECT_EQ(live_dated(Date(1980, 1, 1)), 1);
+  EXPECT_EQ(live_dated(Date(2031, 6, 1)), 1);
+  EXPECT_EQ(live_dated(Date(2020, 2, 30)), 0);
   EXPECT_EQ(IsValidDirEntry(v, Entry("FILE    TXT", 0x20, 5, 1, Date(CurrentUtcYear(), 1, 1))), 1)
       << "the clock's year";
 

@@ -391,15 +391,19 @@ TEST_F(CraftedFatTest, ChainIntoTheLastClusterIsFollowed) {
   EXPECT_TRUE(tree.count("LAST.TXT"));
 }
 
-TEST_F(CraftedFatTest, AccentedShortNamesInLiveDirectoriesAreListedByTheFastScan) {
-  // "CAFÉ" stored in code page 850 (0x90), as a directory holding a file "MENÜ.TXT" (0x9A).
+TEST_F(CraftedFatTest, AccentedNamesAndOddClockDatesInLiveDirectoriesAreListedByTheFastScan) {
+  // "CAFÉ" stored in code page 850 (0x90), as a directory holding a file "MENÜ.TXT" (0x9A),
+  // and a photo dated 1980-01-01 by a camera whose clock was never set.
   PutEntry(2, 0, "CAF\x90       ", 0x10, 3);
   MakeDir(3, 2);
   PutEntry(3, 2, "MEN\x9A    TXT", 0x20, 0);
+  PutEntry(3, 3, "DSC00001JPG", 0x20, 0);
+  const std::size_t at = (kDataLba + 1) * 512ull + 3 * 32;
+  le::Write<std::uint16_t>(image_, at + 24, static_cast<std::uint16_t>((0 << 9) | (1 << 5) | 1));
   Open();
   RunCommand(ctx().main_dlg, IDM_FAST_LOGICAL);
   EXPECT_EQ(vol_->dirs_found, 2);
-  EXPECT_EQ(vol_->files_found, 1) << "the file inside the accented directory is found";
+  EXPECT_EQ(vol_->files_found, 2) << "both files inside the accented directory are found";
   TreeItem* cafe = ctx().root_item->first_child;
   ASSERT_NE(cafe, nullptr);
   EXPECT_EQ(cafe->text, "CAF\x90");
