@@ -13,8 +13,10 @@ void InitApplication();
 void SyncAllDialogs();
 // A refresh as the pump does it every ~30 ms: synchronise, then let Qt run.
 void RefreshNow();
-// How many refreshes the pump has made (for the benchmark and tests).
+// How many refreshes the pump has made, and the time spent in them in all
+// (for the benchmarks and tests).
 std::uint64_t RefreshCount();
+std::uint64_t RefreshNanos();
 // The help window, when it has been opened.
 QTextBrowser* HelpBrowser();
 // Drops the windows that outlive the dialogs (help) before QApplication goes.

@@ -64,7 +64,9 @@ int PrepareSearch(AppContext& ctx, PHYDRIVE_INFO& drive, PROGRESS_INFO& progress
   UpdateProgressTimes(ctx, progress);
   progress.phase = kProgressRunning;
 
-  const std::uint64_t steps = drive.total_sectors / kProgressEvery;
+  // One step at sector 0 and at every 1000th after it: rounding the range
+  // down would leave the last step past the end, where the bar wraps to 0.
+  const std::uint64_t steps = (drive.total_sectors + kProgressEvery - 1) / kProgressEvery;
   Progress_SetRange32(ctx.progress_bar, 0, static_cast<std::int32_t>(std::min<std::uint64_t>(steps, INT32_MAX)));
   Progress_SetStep(ctx.progress_bar, 1);
   Progress_SetBarColour(ctx.progress_bar, RGB(255, 0, 0));

@@ -14,7 +14,8 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <functional>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "app/status.h"
@@ -234,6 +235,10 @@ TEST_F(GuiScanTest, PartitionSearchFromF12ShowsLiveProgressAndEndsWithTheVolumes
   StopSampling();
 
   const std::vector<Sample> run = Running();
+  if (std::getenv("GUI_SCAN_VERBOSE"))
+    std::printf("search: %zu samples over %lld ms, %zu bar values, %zu LBA texts, %zu T Rem texts, longest gap %lld ms\n",
+                run.size(), run.empty() ? 0LL : (long long)(run.back().ms - run.front().ms), Distinct(run, &Sample::bar),
+                Distinct(run, &Sample::lba), Distinct(run, &Sample::t_rem), (long long)LongestGap(run));
   ASSERT_GE(run.size(), 20u) << "the window was serviced while the search ran";
   EXPECT_LT(LongestGap(run), 250) << "no long freeze";
   EXPECT_EQ(run.front().status.left(24), QStringLiteral("Scanning Physical Drive "));
@@ -246,11 +251,14 @@ TEST_F(GuiScanTest, PartitionSearchFromF12ShowsLiveProgressAndEndsWithTheVolumes
   // The bar and the LBA field only ever move forward; the time left shows.
   EXPECT_GE(Distinct(run, &Sample::bar), 10u);
   EXPECT_GE(Distinct(run, &Sample::lba), 10u);
-  for (std::size_t i = 1; i < run.size(); ++i) ASSERT_GE(run[i].bar, run[i - 1].bar);
+  // The bar steps at sector 0 and every 1000th after it, all within its range: it never steps back.
+  const auto* bar = Widget<QProgressBar>(IDC_PROGRESS);
+  for (std::size_t i = 1; i < run.size(); ++i) {
+    ASSERT_GE(run[i].bar, run[i - 1].bar) << i;
+  }
   EXPECT_GE(Distinct(run, &Sample::t_rem), 2u);
   EXPECT_TRUE(std::any_of(run.begin(), run.end(), [](const Sample& s) { return s.t_rem != QStringLiteral("00:00:00"); }));
-  const auto* bar = Widget<QProgressBar>(IDC_PROGRESS);
-  EXPECT_EQ(bar->maximum(), int((1ull << 30) / 512 / 1000));
+  EXPECT_EQ(bar->maximum(), int(((1ull << 30) / 512 + 999) / 1000));
   EXPECT_GT(std::max_element(run.begin(), run.end(), [](auto& a, auto& b) { return a.bar < b.bar; })->bar,
             bar->maximum() / 2);
 
@@ -310,12 +318,16 @@ TEST_F(GuiScanTest, FatScansFillTheTreeAndTheCountersLive) {
 
   // Directory clusters come slowly, the FATs at full speed.
   g_log.from_byte = std::uint64_t(vol->data_lba) * 512;
-  g_log.sleep_us = 4000;
+  g_log.sleep_us = 8000;
   StartSampling();
   DoubleClickRow(LogList(), row);
   StopSampling();
 
   std::vector<Sample> run = Running();
+  if (std::getenv("GUI_SCAN_VERBOSE"))
+    std::printf("fast scan: %zu samples, %zu Root child counts, %zu T-Files, %zu T-Dirs, %zu reads, longest gap %lld ms\n",
+                run.size(), Distinct(run, &Sample::root_children), Distinct(run, &Sample::t_files),
+                Distinct(run, &Sample::t_dirs), g_log.reads.size(), (long long)LongestGap(run));
   ASSERT_GE(run.size(), 5u);
   EXPECT_LT(LongestGap(run), 250);
   for (const Sample& s : run) {
@@ -355,6 +367,9 @@ TEST_F(GuiScanTest, FatScansFillTheTreeAndTheCountersLive) {
   Drain();
   StopSampling();
   run = Running();
+  if (std::getenv("GUI_SCAN_VERBOSE"))
+    std::printf("slow scan: %zu samples, %zu T-Files, longest gap %lld ms\n", run.size(), Distinct(run, &Sample::t_files),
+                (long long)LongestGap(run));
   ASSERT_GE(run.size(), 3u);
   EXPECT_LT(LongestGap(run), 250);
   EXPECT_GE(Distinct(run, &Sample::t_files), 2u);
@@ -400,22 +415,23 @@ TEST_F(GuiScanTest, ScreenshotOfTheDemoFat32VolumeAfterTheFastScan) {
   std::vector<std::string> rows = FileRows();
   std::sort(rows.begin(), rows.end());
   EXPECT_EQ(rows, (std::vector<std::string>{"Meeting notes.txt", "Old draft.txt", "Quarterly report.txt"}));
-  EXPECT_EQ(Text(IDC_T_FILES), QStringLiteral("5"));
+  // The oracle's six: five files and the volume label, which is listed as a file.
+  EXPECT_EQ(Text(IDC_T_FILES), QStringLiteral("6"));
   EXPECT_EQ(Text(IDC_T_DIRS), QStringLiteral("2"));
   QApplication::processEvents();
 
   const QImage shot = Window()->grab().toImage();
   const QString path = QStringLiteral(RETROVA_GUI_OUTPUT_DIR "/fat_scan.png");
   ASSERT_TRUE(shot.save(path)) << path.toStdString();
-  // The selected directory's files are on screen: some blue (in use) and
-  // some red (deleted) text inside the file list.
+  // The selected directory's files are on screen: blue text (in use) and red
+  // text (deleted) inside the file list.
   const QRect list = Files()->geometry().translated(Window()->client()->pos());
   int blue = 0, red = 0;
   for (int y = list.top(); y < list.bottom(); ++y)
     for (int x = list.left(); x < list.right(); ++x) {
       const QColor c(shot.pixel(x, y));
-      blue += c == QColor(0, 0, 200);
-      red += c == QColor(255, 0, 0);
+      blue += c.blue() > 150 && c.red() < 90 && c.green() < 90;
+      red += c.red() > 150 && c.green() < 90 && c.blue() < 90;
     }
   EXPECT_GT(blue, 10);
   EXPECT_GT(red, 10);
