@@ -40,10 +40,10 @@ void MakePendingScan(AppContext& ctx, std::size_t n, std::uint32_t seed) {
   std::iota(numbers.begin(), numbers.end(), std::uint64_t{64});
   std::shuffle(numbers.begin(), numbers.end(), rng);
 
-  struct Spec {
+  struct DirShape {
     std::uint64_t own, parent;
   };
-  std::vector<Spec> dirs;
+  std::vector<DirShape> dirs;
   dirs.reserve(n);
   std::size_t level_begin = 0;
   std::size_t level_end = 0;
@@ -64,7 +64,7 @@ void MakePendingScan(AppContext& ctx, std::size_t n, std::uint32_t seed) {
   std::shuffle(dirs.begin(), dirs.end(), rng);
 
   char name[32];
-  for (const Spec& s : dirs) {
+  for (const DirShape& s : dirs) {
     auto* r = new INODE_RECD;
     std::snprintf(name, sizeof name, "Folder %08llx", static_cast<unsigned long long>(rng() & 0xFFFFFFFF));
     r->posix_name = name;
