@@ -74,8 +74,24 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
   }
 }
 
+// A click on a drive list that reaches a running scan through its pump
+// (queued before the lists were disabled) must not switch drives under it:
+// the scan would go on filling a tree that the switch frees. The rows shown
+// get their selection back.
+bool DriveClickDuringScan(AppContext& ctx, int control) {
+  if (ctx.scan_running == 0 && ctx.finder_copy_running == 0) return false;
+  if (control == IDC_PHY_LIST && ctx.sel_phy_row >= 0)
+    ListView_SetItemState(ctx.phy_list, ctx.sel_phy_row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  if (control == IDC_LOG_LIST) {
+    if (ctx.sel_log_row >= 0 && ctx.sel_log_row < ListView_GetItemCount(ctx.log_list))
+      ListView_SetItemState(ctx.log_list, ctx.sel_log_row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  }
+  return true;
+}
+
 void OnNotify(AppContext& ctx, const Msg& msg) {
   const int control = static_cast<int>(msg.id);
+  if ((control == IDC_PHY_LIST || control == IDC_LOG_LIST) && DriveClickDuringScan(ctx, control)) return;
   switch (control) {
     case IDC_DIR_TREE:
       if (msg.code == NM_CLICK) DirTreeClick(ctx, msg.hit);

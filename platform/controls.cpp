@@ -27,6 +27,12 @@ void ImageList_Destroy(ImageList* list) { delete list; }
 // ---- List view ------------------------------------------------------------------
 
 namespace {
+// Row versions never repeat, across lists too, so a cache keyed by one can
+// never mistake a new list at an old address for the old one.
+std::uint64_t NextRowsVersion() {
+  static std::uint64_t version = 0;
+  return ++version;
+}
 bool ValidRow(const ListView* lv, int row) { return lv && row >= 0 && row < static_cast<int>(lv->rows.size()); }
 void Touch(Control* c) { ++c->version; }
 }  // namespace
@@ -48,7 +54,7 @@ int ListView_InsertItem(ListView* lv, int index, const std::string& text, int im
   row.data = data;
   if (lv->ex_styles & LVS_EX_CHECKBOXES) row.check_state = 1;
   lv->rows.insert(lv->rows.begin() + index, std::move(row));
-  ++lv->rows_version;
+  lv->rows_version = NextRowsVersion();
   Touch(lv);
   return index;
 }
@@ -71,7 +77,7 @@ std::string ListView_GetItemText(const ListView* lv, int row, int sub_item) {
 bool ListView_DeleteItem(ListView* lv, int row) {
   if (!ValidRow(lv, row)) return false;
   lv->rows.erase(lv->rows.begin() + row);
-  ++lv->rows_version;
+  lv->rows_version = NextRowsVersion();
   Touch(lv);
   return true;
 }
@@ -79,7 +85,7 @@ bool ListView_DeleteItem(ListView* lv, int row) {
 void ListView_DeleteAllItems(ListView* lv) {
   if (!lv) return;
   lv->rows.clear();
-  ++lv->rows_version;
+  lv->rows_version = NextRowsVersion();
   Touch(lv);
 }
 

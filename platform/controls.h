@@ -76,7 +76,8 @@ struct ListView : Control {
   ImageList* small_images = nullptr;
   bool single_select = false;
   // Change tracking for front ends: rows_version moves when rows are inserted or
-  // deleted, Control::version on any change (texts, states, columns).
+  // deleted (never the same value twice, across lists), Control::version on
+  // any change (texts, states, columns).
   std::uint64_t rows_version = 0;
 };
 

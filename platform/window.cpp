@@ -281,7 +281,9 @@ bool DispatchNext() {
 
 void ClickListRow(Dialog* dlg, int control_id, int row, HitPart part, bool double_click) {
   ListView* lv = GetListView(dlg, control_id);
-  if (lv && row >= 0 && row < ListView_GetItemCount(lv))
+  // A disabled control, or one in a disabled window, takes no input.
+  if (!lv || !lv->enabled || !dlg->enabled) return;
+  if (row >= 0 && row < ListView_GetItemCount(lv))
     ListView_SetItemState(lv, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   Hit hit;
   hit.row = row;
@@ -290,6 +292,8 @@ void ClickListRow(Dialog* dlg, int control_id, int row, HitPart part, bool doubl
 }
 
 void ClickTreeItem(Dialog* dlg, int control_id, TreeItem* item, HitPart part, bool double_click) {
+  const TreeView* tv = GetTreeView(dlg, control_id);
+  if (!tv || !tv->enabled || !dlg->enabled) return;
   Hit hit;
   hit.item = item;
   hit.part = part;

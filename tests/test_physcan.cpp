@@ -224,3 +224,33 @@ TEST_F(PhysicalScanTest, CliPrintsTheLogicalDriveListOfAnImageOrARow) {
   r = RunCli("volumes " + (TempDir() / "missing.img").string());
   EXPECT_EQ(r.status, 2);
 }
+
+TEST_F(PhysicalScanTest, AVolumeClaimingMoreThanTheDriveHoldsIsScannedOnlyAsFarAsTheDrive) {
+  // A 600 KB disk whose FAT32 boot record claims 2^32-1 sectors and 4 M FAT sectors:
+  // the scans would size their tables and walks from the claim.
+  OpenMainWindow();
+  AddDisk(1200, {{0, Fat32Boot({.spc = 1, .fat_size = 4'000'000, .total = 0xFFFFFFFFu})}}, "claim.img");
+  Select(0);
+  Scan();
+  ASSERT_EQ(ListView_GetItemCount(ctx().log_list), 1);
+  auto* vol = static_cast<LOGDRIVE_INFO*>(ListView_GetItemData(ctx().log_list, 0));
+  EXPECT_EQ(vol->total_sectors, 0xFFFFFFFFll) << "the record keeps what the boot record says";
+  EXPECT_EQ(vol->cluster_count, 0) << "its data area starts beyond the drive";
+
+  // A volume whose data area lies on the drive keeps the clusters the drive holds.
+  CloseMainWindow();
+  OpenMainWindow();
+  AddDisk(1200, {{0, Fat32Boot({.spc = 1, .fat_size = 100, .total = 0xFFFFFFFFu})}}, "claim2.img");
+  Select(0);
+  Scan();
+  vol = static_cast<LOGDRIVE_INFO*>(ListView_GetItemData(ctx().log_list, 0));
+  EXPECT_EQ(vol->cluster_count, 1200 - (32 + 2 * 100));
+  ClickListRow(ctx().main_dlg, IDC_LOG_LIST, 0, HitPart::Label);
+  PostCommand(ctx().main_dlg, IDM_SLOW_LOGICAL);
+  PostCommand(ctx().main_dlg, IDM_FAST_LOGICAL);
+  DrainQueue();
+  EXPECT_EQ(ctx().scan_running, 0);
+  EXPECT_EQ(ctx().phy_list->rows.size(), 1u);
+  EXPECT_EQ(static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0))->read_errors, 0u)
+      << "nothing beyond the drive was read";
+}

@@ -217,6 +217,7 @@ TEST_F(VolumeReadTest, ClusterNumbersMapToTheRightSectors) {
   EXPECT_EQ(ReadFatCluster(ctx(), *drive, vol, 1, buf), 0) << "no cluster 1 in the data area";
   std::vector<std::uint8_t> small(1024);
   EXPECT_EQ(ReadCluster(ctx(), *drive, vol, 0, small), 0) << "a cluster never overruns the buffer";
+  EXPECT_EQ(ReadCluster(ctx(), *drive, vol, UINT64_MAX / 4, buf), 0) << "a cluster whose sector would wrap";
 }
 
 TEST_F(VolumeReadTest, FatClusterOffsetIsComputedIn64Bits) {

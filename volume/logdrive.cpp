@@ -120,7 +120,10 @@ int ReadVolumeSectors(AppContext& ctx, std::uint64_t sector_offset, std::uint32_
 int ReadCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint64_t cluster,
                 std::span<std::uint8_t> buffer) {
   if (!ClusterFits(vol, buffer)) return 0;
-  const std::uint64_t lba = cluster * vol.sectors_per_cluster + static_cast<std::uint64_t>(vol.start_lba);
+  // A cluster number from a damaged run list must not wrap into some other sector.
+  const std::uint64_t start = static_cast<std::uint64_t>(vol.start_lba);
+  if (cluster > (UINT64_MAX - start) / vol.sectors_per_cluster) return 0;
+  const std::uint64_t lba = cluster * vol.sectors_per_cluster + start;
   return ReadSectors(ctx, drive, lba, buffer.first(vol.bytes_per_cluster));
 }
 
@@ -130,6 +133,7 @@ int ReadFatCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& v
   if (cluster < 2 || !ClusterFits(vol, buffer)) return 0;
   // 64-bit: (cluster - 2) x sectors per cluster passes 2^32 on volumes above 2 TiB.
   const std::uint64_t offset = (static_cast<std::uint64_t>(cluster) - 2) * vol.sectors_per_cluster;
+  if (offset > UINT64_MAX - static_cast<std::uint64_t>(vol.data_lba)) return 0;
   const std::uint64_t lba = offset + static_cast<std::uint64_t>(vol.data_lba);
   return ReadSectors(ctx, drive, lba, buffer.first(vol.bytes_per_cluster));
 }

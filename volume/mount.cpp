@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "disk/phydrive.h"
 #include "ntfs/mft.h"
@@ -294,6 +295,12 @@ std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type) {
   return type == kFsFat32 ? 64 : 8;
 }
 
+namespace {
+// Sectors that the second-FAT walks of one partition search may read (1 GiB).
+constexpr std::uint64_t kFatProbeBudget = 2'000'000;
+std::uint64_t g_fat_probe_budget = kFatProbeBudget;
+}  // namespace
+
 std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type, std::uint32_t sectors_per_cluster,
                                  std::uint64_t total_sectors, std::uint64_t reserved_sectors, std::uint64_t fat_lba) {
   // Only the FAT types have a FAT to size.
@@ -319,10 +326,24 @@ std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type
   std::array<std::uint8_t, kSectorSize> sector{};
   if (fat_lba <= UINT64_MAX - guess && ReadOne(ctx, drive, fat_lba + guess, sector) && sector[0] == 0xF8)
     return guess;
-  for (std::uint64_t l = fat_lba + 1; l < limit; ++l)
-    if (ReadOne(ctx, drive, l, sector) && sector[0] == 0xF8) return l - fat_lba;
+  // The walk reads in small batches (a sector at a time would be a system
+  // call per sector), and a whole partition search spends a bounded number
+  // of sectors on it: a disk full of crafted tables cannot make it endless.
+  constexpr std::uint64_t kBatch = 64;
+  std::vector<std::uint8_t> batch(kBatch * kSectorSize);
+  for (std::uint64_t l = fat_lba + 1; l < limit && g_fat_probe_budget > 0;) {
+    const std::uint64_t n = std::min({kBatch, limit - l, g_fat_probe_budget});
+    const std::span<std::uint8_t> buf(batch.data(), n * kSectorSize);
+    const bool read = ReadSectors(ctx, drive, l, buf) != 0;
+    g_fat_probe_budget -= n;
+    for (std::uint64_t i = 0; read && i < n; ++i)
+      if (buf[i * kSectorSize] == 0xF8) return l + i - fat_lba;
+    l += n;
+  }
   return guess;
 }
+
+void ResetFatProbeBudget() { g_fat_probe_budget = kFatProbeBudget; }
 
 void SetNtfsRecordDefaults(LOGDRIVE_INFO& record) {
   switch (record.sectors_per_cluster) {
@@ -339,4 +360,15 @@ void SetNtfsRecordDefaults(LOGDRIVE_INFO& record) {
       record.ntfs_index_clusters = 1;
       break;
   }
+}
+
+void FitVolumeToDrive(LOGDRIVE_INFO& record, const PHYDRIVE_INFO& drive) {
+  if (record.sectors_per_cluster == 0 || record.cluster_count <= 0) return;
+  // Where the clusters start: the data area on FAT, the volume's start on NTFS.
+  const std::int64_t first = record.fs_type == kFsNtfs ? record.start_lba : record.data_lba;
+  const std::uint64_t drive_end = drive.total_sectors;
+  std::uint64_t fit = 0;
+  if (first >= 0 && static_cast<std::uint64_t>(first) < drive_end)
+    fit = (drive_end - static_cast<std::uint64_t>(first)) / record.sectors_per_cluster;
+  if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = static_cast<std::int64_t>(fit);
 }

@@ -17,3 +17,11 @@ std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type);
 std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type, std::uint32_t sectors_per_cluster,
                                  std::uint64_t total_sectors, std::uint64_t reserved_sectors, std::uint64_t fat_lba);
 void SetNtfsRecordDefaults(LOGDRIVE_INFO& record);
+// Starts a new allowance of sectors for the second-FAT walks of EstimateFatSectors
+// (one per partition search).
+void ResetFatProbeBudget();
+// A volume's clusters are taken only as far as the drive holds them: a boot
+// record or entry claiming more (a damaged record, or a truncated image) would
+// otherwise size FAT tables and cluster maps, and scans, from the claim.
+// The record's own sizes (total_sectors) are kept as read.
+void FitVolumeToDrive(LOGDRIVE_INFO& record, const PHYDRIVE_INFO& drive);

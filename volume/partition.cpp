@@ -1,6 +1,7 @@
 #include "volume/partition.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
@@ -83,7 +84,9 @@ void OfferCandidate(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t v, std:
   if (!ReadSectors(ctx, drive, v, sector)) return;
   LOGDRIVE_INFO* rec =
       IsBootSector(sector) ? MountLogDrive(ctx, v, sector) : BuildLogDriveFromEntry(ctx, drive, build_from, v);
-  if (rec) AddLOGDrive(ctx, rec);
+  if (!rec) return;
+  FitVolumeToDrive(*rec, drive);
+  AddLOGDrive(ctx, rec);
 }
 
 struct ChainWalk {
@@ -232,7 +235,9 @@ void AddBootSectorVolume(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lb
   if (lba >= drive.total_sectors || IsLogDriveListed(ctx, lba)) return;
   LOGDRIVE_INFO* rec = IsBackupBootPosition(drive, lba, sector) ? MountFromBackup(ctx, drive, lba, sector)
                                                                 : MountLogDrive(ctx, lba, sector);
-  if (rec) AddLOGDrive(ctx, rec);
+  if (!rec) return;
+  FitVolumeToDrive(*rec, drive);
+  AddLOGDrive(ctx, rec);
 }
 
 LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba,
@@ -255,13 +260,36 @@ LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint6
   return rec;
 }
 
+namespace {
+
+// The start LBAs of the listed rows. The search asks for every candidate, and
+// a disk full of boot records makes the list long: a walk over the rows per
+// question would make the search quadratic. Rebuilt whenever the rows
+// changed other than by AddLOGDrive.
+struct ListedStarts {
+  const ListView* list = nullptr;
+  std::uint64_t rows_version = ~0ULL;
+  std::unordered_set<std::uint64_t> lbas;
+};
+
+ListedStarts& Listed(const ListView* list) {
+  static ListedStarts listed;
+  if (listed.list != list || listed.rows_version != list->rows_version) {
+    listed.list = list;
+    listed.rows_version = list->rows_version;
+    listed.lbas.clear();
+    for (const ListRow& row : list->rows)
+      if (const auto* rec = static_cast<const LOGDRIVE_INFO*>(row.data))
+        listed.lbas.insert(static_cast<std::uint64_t>(rec->start_lba));
+  }
+  return listed;
+}
+
+}  // namespace
+
 int IsLogDriveListed(AppContext& ctx, std::uint64_t lba) {
   if (!ctx.log_list) return 0;
-  for (const ListRow& row : ctx.log_list->rows) {
-    const auto* rec = static_cast<const LOGDRIVE_INFO*>(row.data);
-    if (rec && static_cast<std::uint64_t>(rec->start_lba) == lba) return 1;
-  }
-  return 0;
+  return Listed(ctx.log_list).lbas.count(lba) ? 1 : 0;
 }
 
 int AddLOGDrive(AppContext& ctx, LOGDRIVE_INFO* record) {
@@ -269,7 +297,13 @@ int AddLOGDrive(AppContext& ctx, LOGDRIVE_INFO* record) {
   const int n = ListView_GetItemCount(ctx.log_list);
   char text[32];
   std::snprintf(text, sizeof text, "%" PRId64, record->start_lba);
+  ListedStarts& listed = Listed(ctx.log_list);
   const int row = ListView_InsertItem(ctx.log_list, n, text, 0, record);
+  if (row >= 0) {
+    // Keep the set in step with this insertion instead of rebuilding it.
+    listed.lbas.insert(static_cast<std::uint64_t>(record->start_lba));
+    listed.rows_version = ctx.log_list->rows_version;
+  }
   if (row < 0) {
     ShowErrorBox("AddLOGDrive: InsertItem FAILED for LBA (%" PRId64 ")", record->start_lba);
     return 0;

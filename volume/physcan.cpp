@@ -14,6 +14,7 @@
 #include "res/ids.h"
 #include "res/resources.h"
 #include "scan/tree.h"
+#include "volume/mount.h"
 #include "volume/partition.h"
 
 namespace {
@@ -66,6 +67,7 @@ int PrepareSearch(AppContext& ctx, PHYDRIVE_INFO& drive, PROGRESS_INFO& progress
 
   // One step at sector 0 and at every 1000th after it: rounding the range
   // down would leave the last step past the end, where the bar wraps to 0.
+  ResetFatProbeBudget();
   const std::uint64_t steps = (drive.total_sectors + kProgressEvery - 1) / kProgressEvery;
   Progress_SetRange32(ctx.progress_bar, 0, static_cast<std::int32_t>(std::min<std::uint64_t>(steps, INT32_MAX)));
   Progress_SetStep(ctx.progress_bar, 1);
