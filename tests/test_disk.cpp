@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 
 #include "app/context.h"
@@ -62,6 +61,12 @@ class DiskTest : public RetrovaTest {
     EXPECT_EQ(AddImageFile(ctx(), p.string()), 1);
     return Row(rows);
   }
+  static void ExpectErrorBox(std::size_t i, const std::string& text, const std::string& title = "** Error **") {
+    ASSERT_GT(headless::Boxes().size(), i);
+    EXPECT_EQ(headless::Boxes()[i].text, text);
+    EXPECT_EQ(headless::Boxes()[i].title, title);
+    EXPECT_EQ(headless::Boxes()[i].icon, MB_ICONSTOP);
+  }
   void AddSysfsDisk(const std::string& name, std::uint64_t dev_size, bool with_node = true) {
     std::filesystem::create_directories(TempDir() / "sysfs" / name);
     if (with_node) MakeSparseFile("dev/" + name, dev_size);
@@ -88,23 +93,17 @@ TEST_F(DiskTest, RecordImagePutsEveryFieldAtItsOffset) {
   auto b = PhyDriveToBytes(d);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[0])), "Phy ID 3");
   EXPECT_TRUE(AllZero(std::span(b).subspan(8, 92)));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[100]), 40), std::string(40, 'M'));
-  EXPECT_EQ(b[140], 0);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[141]), 20), std::string(20, 'S'));
-  EXPECT_EQ(b[161], 0);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[162]), 8), std::string(8, 'F'));
-  EXPECT_EQ(b[170], 0);
-  EXPECT_EQ(LE(b, 171, 4), 0x11223344u);
-  EXPECT_EQ(LE(b, 175, 4), 0x55667788u);
-  EXPECT_EQ(LE(b, 179, 8), 0xFFFFFFFFFFFFFFFEull);
-  EXPECT_EQ(LE(b, 187, 8), 0x0102030405060708ull);
-  EXPECT_EQ(LE(b, 195, 8), 0u);  // reserved
-  EXPECT_EQ(LE(b, 203, 8), 0x1112131415161718ull);
-  EXPECT_EQ(LE(b, 211, 8), 0x2122232425262728ull);
-  EXPECT_EQ(LE(b, 219, 8), 0x3132333435363738ull);
-  EXPECT_EQ(LE(b, 227, 8), 0x4142434445464748ull);
-  EXPECT_EQ(LE(b, 235, 8), 0x5152535455565758ull);
-  EXPECT_EQ(LE(b, 243, 4), 0u);  // a descriptor is never stored
+  for (auto [off, c, len] : {std::tuple{100, 'M', 40}, {141, 'S', 20}, {162, 'F', 8}}) {
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[off]), len), std::string(len, c));
+    EXPECT_EQ(b[off + len], 0) << "terminator after " << c;
+  }
+  // 195: reserved; 243: a descriptor is never stored.
+  const std::tuple<std::size_t, int, std::uint64_t> fields[] = {
+      {171, 4, 0x11223344u},          {175, 4, 0x55667788u},          {179, 8, 0xFFFFFFFFFFFFFFFEull},
+      {187, 8, 0x0102030405060708ull}, {195, 8, 0},                    {203, 8, 0x1112131415161718ull},
+      {211, 8, 0x2122232425262728ull}, {219, 8, 0x3132333435363738ull}, {227, 8, 0x4142434445464748ull},
+      {235, 8, 0x5152535455565758ull}, {243, 4, 0}};
+  for (auto [off, n, v] : fields) EXPECT_EQ(LE(b, off, n), v) << off;
 
   // Reading back gives the same image; a string without its terminator is cut.
   PHYDRIVE_INFO r;
@@ -161,17 +160,13 @@ TEST_F(DiskTest, EnumerationSkipsNodesThatDoNotOpenAndKeepsDriveNumbers) {
     EXPECT_EQ(d->drive_number, numbers[row]);
     EXPECT_EQ(d->device_path, (TempDir() / "dev" / nodes[row]).string());
     // No identity from a node that is not a drive: listed anyway.
-    EXPECT_STREQ(d->model, "UNKNOWN");
-    EXPECT_STREQ(d->serial, "UNKNOWN");
-    EXPECT_STREQ(d->firmware, "UNKNOWN");
+    for (const char* s : {d->model, d->serial, d->firmware}) EXPECT_STREQ(s, "UNKNOWN");
     EXPECT_EQ(RowText(row, 1), "UNKNOWN");
     // Sources are only ever open for reading.
     EXPECT_EQ(::fcntl(d->handle, F_GETFL) & O_ACCMODE, O_RDONLY);
   }
   PHYDRIVE_INFO* sdc = Row(2);
-  EXPECT_EQ(sdc->heads, 255u);
-  EXPECT_EQ(sdc->sectors_per_track, 63u);
-  EXPECT_EQ(sdc->sectors_per_cylinder, 16065u);
+  EXPECT_TRUE(sdc->heads == 255 && sdc->sectors_per_track == 63 && sdc->sectors_per_cylinder == 16065);
   EXPECT_EQ(sdc->cylinders, 2u);
   EXPECT_EQ(sdc->total_sectors, 32130u + 8u);  // the tail past the last cylinder is kept
   EXPECT_EQ(RowText(2, 2), "0.02 GB");
@@ -204,71 +199,60 @@ TEST_F(DiskTest, DiskListTakesWholeDrivesInNaturalOrder) {
   EXPECT_TRUE(sys_ListDiskDevices((TempDir() / "missing").string(), "/dev").empty());
 }
 
-TEST_F(DiskTest, UnreadableSectorIsZeroAndCounted) {
+TEST_F(DiskTest, UnreadableShortAndMissingSectorsAreZeroAndCounted) {
   OpenMainWindow();
-  auto data = Pattern(4 * 512);
-  PHYDRIVE_INFO* d = AddImage(WriteFile("four.img", data));
+  auto data = Pattern(4 * 512 + 488);  // four sectors and a partial fifth
+  PHYDRIVE_INFO* d = AddImage(WriteFile("img", data));
   ASSERT_NE(d, nullptr);
+  auto same = [&](std::span<const std::uint8_t> got, std::size_t from) {
+    return std::equal(got.begin(), got.end(), data.begin() + static_cast<std::ptrdiff_t>(from));
+  };
 
   g_bad_begin = 1024;
   g_bad_end = 1536;
   sys_SetReadFaultHook(FailBadRange);
   std::vector<std::uint8_t> buf(4 * 512, 0xEE);
   EXPECT_EQ(ReadSectors(ctx(), *d, 0, buf), 1);
-  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1024, data.begin()));
+  EXPECT_TRUE(same(std::span(buf).first(1024), 0));
   EXPECT_TRUE(AllZero(std::span(buf).subspan(1024, 512)));
-  EXPECT_TRUE(std::equal(buf.begin() + 1536, buf.end(), data.begin() + 1536));
+  EXPECT_TRUE(same(std::span(buf).subspan(1536), 1536));
   EXPECT_EQ(d->read_errors, 1u);
   EXPECT_EQ(RdErr(), "1");
-
-  // The field shows the drive's running count with thousands separators.
-  d->read_errors = 999;
+  d->read_errors = 999;  // the field shows the drive's running count with separators
   EXPECT_EQ(ReadSectors(ctx(), *d, 2, std::span(buf).first(512)), 1);
-  EXPECT_EQ(d->read_errors, 1000u);
   EXPECT_EQ(RdErr(), "1,000");
 
   // A short sector keeps what it delivered, then zeros.
   sys_SetReadFaultHook(ShortAtSector1);
   d->read_errors = 0;
   EXPECT_EQ(ReadSectors(ctx(), *d, 0, buf), 1);
-  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 612, data.begin()));
+  EXPECT_TRUE(same(std::span(buf).first(612), 0));
   EXPECT_TRUE(AllZero(std::span(buf).subspan(612, 412)));
-  EXPECT_TRUE(std::equal(buf.begin() + 1024, buf.end(), data.begin() + 1024));
+  EXPECT_TRUE(same(std::span(buf).subspan(1024), 1024));
   EXPECT_EQ(d->read_errors, 1u);
-}
-
-TEST_F(DiskTest, ReadsBeyondTheEndAndRefusedPositioning) {
-  OpenMainWindow();
-  auto data = Pattern(1000);
-  PHYDRIVE_INFO* d = AddImage(WriteFile("partial.img", data));
-  ASSERT_NE(d, nullptr);
+  sys_SetReadFaultHook(nullptr);
 
   // The partial last sector: the file's remaining bytes, then zeros, one error.
-  std::vector<std::uint8_t> buf(1024, 0xEE);
-  EXPECT_EQ(ReadSectors(ctx(), *d, 0, buf), 1);
-  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1000, data.begin()));
-  EXPECT_TRUE(AllZero(std::span(buf).subspan(1000)));
-  EXPECT_EQ(d->read_errors, 1u);
-
+  d->read_errors = 0;
+  std::vector<std::uint8_t> two(1024, 0xEE);
+  EXPECT_EQ(ReadSectors(ctx(), *d, 4, two), 1);
+  EXPECT_TRUE(same(std::span(two).first(488), 2048));
+  EXPECT_TRUE(AllZero(std::span(two).subspan(488)));
+  EXPECT_EQ(d->read_errors, 2u);
   // Positioned past the end: zeros, every sector counted.
   std::vector<std::uint8_t> far(3 * 512, 0xEE);
   EXPECT_EQ(ReadSectors(ctx(), *d, 10, far), 1);
   EXPECT_TRUE(AllZero(far));
-  EXPECT_EQ(d->read_errors, 4u);
-  EXPECT_EQ(RdErr(), "4");
-
-  // Positioning refused: result 0, zeros, nothing counted.
-  sys_SetReadFaultHook(RefuseAll);
-  std::fill(far.begin(), far.end(), 0xEE);
-  EXPECT_EQ(ReadSectors(ctx(), *d, 0, far), 0);
-  EXPECT_TRUE(AllZero(far));
-  sys_SetReadFaultHook(nullptr);
-  // An LBA whose byte offset overflows 64 bits is refused the same way.
-  std::fill(far.begin(), far.end(), 0xEE);
-  EXPECT_EQ(ReadSectors(ctx(), *d, UINT64_MAX / 256, far), 0);
-  EXPECT_TRUE(AllZero(far));
-  EXPECT_EQ(d->read_errors, 4u);
-  EXPECT_EQ(RdErr(), "4");
+  EXPECT_EQ(d->read_errors, 5u);
+  // Positioning refused, or an LBA whose byte offset overflows: result 0, zeros, nothing counted.
+  for (std::uint64_t lba : {std::uint64_t{0}, UINT64_MAX / 256}) {
+    sys_SetReadFaultHook(lba == 0 ? RefuseAll : nullptr);
+    std::fill(far.begin(), far.end(), 0xEE);
+    EXPECT_EQ(ReadSectors(ctx(), *d, lba, far), 0);
+    EXPECT_TRUE(AllZero(far));
+  }
+  EXPECT_EQ(d->read_errors, 5u);
+  EXPECT_EQ(RdErr(), "5");
 }
 
 TEST_F(DiskTest, LbaAboveFourGigaSectorsIsPositionedExactly) {
@@ -305,18 +289,12 @@ TEST_F(DiskTest, WritesReachTheImageAndFailuresAreReported) {
   ASSERT_NE(d, nullptr);
   auto data = Pattern(2 * 512);
   ASSERT_EQ(WriteSectors(ctx(), *d, 3, data), 1);
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> all(8 * 512);
-    in.read(all.data(), static_cast<std::streamsize>(all.size()));
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), reinterpret_cast<std::uint8_t*>(all.data()) + 3 * 512));
-    EXPECT_EQ(all[3 * 512 - 1], 0);
-    EXPECT_EQ(all[5 * 512], 0);
-  }
-  std::vector<std::uint8_t> back(2 * 512);
-  ASSERT_EQ(ReadSectors(ctx(), *d, 3, back), 1);  // the read handle sees the write
-  EXPECT_EQ(back, data);
-  EXPECT_EQ(::fcntl(d->handle, F_GETFL) & O_ACCMODE, O_RDONLY);
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> all{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_EQ(all.size(), 8u * 512);
+  EXPECT_TRUE(AllZero(std::span(all).first(3 * 512)) && AllZero(std::span(all).subspan(5 * 512)));
+  EXPECT_EQ(std::vector(all.begin() + 3 * 512, all.begin() + 5 * 512), data);
+  EXPECT_EQ(::fcntl(d->handle, F_GETFL) & O_ACCMODE, O_RDONLY) << "the read handle stays read-only";
   EXPECT_TRUE(headless::Boxes().empty());
 
   // The image went away: the write is refused, not created anew.
@@ -324,11 +302,9 @@ TEST_F(DiskTest, WritesReachTheImageAndFailuresAreReported) {
   EXPECT_EQ(WriteSectors(ctx(), *d, 7, data), 0);
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(WriteSectors(ctx(), *d, UINT64_MAX / 4, data), 0);
-  ASSERT_EQ(headless::Boxes().size(), 2u);
-  EXPECT_EQ(headless::Boxes()[0].text, "Error on WriteFile LBA Sector (7)");
-  EXPECT_EQ(headless::Boxes()[0].title, "** Error **");
-  EXPECT_EQ(headless::Boxes()[0].icon, MB_ICONSTOP);
-  EXPECT_EQ(headless::Boxes()[1].text, "Error On SetFilePointer: LBA Sector (" + std::to_string(UINT64_MAX / 4) + ")");
+  EXPECT_EQ(headless::Boxes().size(), 2u);
+  ExpectErrorBox(0, "Error on WriteFile LBA Sector (7)");
+  ExpectErrorBox(1, "Error On SetFilePointer: LBA Sector (" + std::to_string(UINT64_MAX / 4) + ")");
 }
 
 TEST_F(DiskTest, ImageFileBecomesAPseudoDrive) {
@@ -368,9 +344,20 @@ TEST_F(DiskTest, ImageFileBecomesAPseudoDrive) {
 
   // A folder opens but has no sectors: not a drive.
   EXPECT_EQ(AddImageFile(ctx(), TempDir().string()), 0);
-  ASSERT_EQ(headless::Boxes().size(), 1u);
-  EXPECT_EQ(headless::Boxes()[0].text, "Could not open " + TempDir().string());
+  EXPECT_EQ(headless::Boxes().size(), 1u);
+  ExpectErrorBox(0, "Could not open " + TempDir().string());
   EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 3);
+
+  // Closing every drive closes its descriptor and leaves no pointer to it.
+  const int fd = d->handle;
+  ctx().clone_source = d;
+  CloseAllDrives(ctx());
+  EXPECT_EQ(Row(0), nullptr);
+  EXPECT_EQ(ctx().clone_source, nullptr);
+  errno = 0;
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(errno, EBADF);
+  CloseAllDrives(ctx());  // twice is harmless
 }
 
 TEST_F(DiskTest, AddFileToDataStreamFollowsTheChooser) {
@@ -387,40 +374,17 @@ TEST_F(DiskTest, AddFileToDataStreamFollowsTheChooser) {
   EXPECT_TRUE(headless::Boxes().empty());
   AddFileToDataStream(ctx());
   EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 1);
-  ASSERT_EQ(headless::Boxes().size(), 1u);
-  EXPECT_EQ(headless::Boxes()[0].text, "Could not open " + missing);
-  EXPECT_EQ(headless::Boxes()[0].title, "** Error **");
-  EXPECT_EQ(headless::Boxes()[0].icon, MB_ICONSTOP);
+  EXPECT_EQ(headless::Boxes().size(), 1u);
+  ExpectErrorBox(0, "Could not open " + missing);
 }
 
-TEST_F(DiskTest, CloseAllDrivesClosesHandlesAndLeavesNoDanglingData) {
-  OpenMainWindow();
-  PHYDRIVE_INFO* d = AddImage(WriteFile("c.img", Pattern(512)));
-  ASSERT_NE(d, nullptr);
-  const int fd = d->handle;
-  ctx().clone_source = d;
-  CloseAllDrives(ctx());
-  EXPECT_EQ(Row(0), nullptr);
-  EXPECT_EQ(ctx().clone_source, nullptr);
-  errno = 0;
-  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
-  EXPECT_EQ(errno, EBADF);
-  CloseAllDrives(ctx());  // twice is harmless
-}
-
-TEST_F(DiskTest, ErrorBoxes) {
-  std::string long_text(1500, 'x');
+TEST_F(DiskTest, ErrorBoxesCutLongTextAndSkipErrorsWithoutText) {
+  const std::string long_text(1500, 'x');
   EXPECT_EQ(ShowErrorBox("%s%d", long_text.c_str(), 5), 1);
-  ASSERT_EQ(headless::Boxes().size(), 1u);
-  EXPECT_EQ(headless::Boxes()[0].text, std::string(999, 'x'));
-  EXPECT_EQ(headless::Boxes()[0].title, "**** Retrova ver 4.1.6244 ERROR ****");
-  EXPECT_EQ(headless::Boxes()[0].icon, MB_ICONSTOP);
-
+  ExpectErrorBox(0, std::string(999, 'x'), "**** Retrova ver 4.1.6244 ERROR ****");
   sys_SetLastError(ENOENT);
   ShowLastErrorBox();
-  ASSERT_EQ(headless::Boxes().size(), 2u);
-  EXPECT_EQ(headless::Boxes()[1].text, std::strerror(ENOENT));
-  EXPECT_EQ(headless::Boxes()[1].title, "** Error **");
+  ExpectErrorBox(1, std::strerror(ENOENT));
   for (int no_text : {0, 98765}) {
     sys_SetLastError(no_text);
     ShowLastErrorBox();
@@ -430,21 +394,6 @@ TEST_F(DiskTest, ErrorBoxes) {
   // The layer records why its own calls failed.
   EXPECT_EQ(sys_OpenRead((TempDir() / "nope").string()), kNoDevice);
   EXPECT_EQ(sys_LastError(), ENOENT);
-}
-
-TEST_F(DiskTest, LocalFileTimeCountsTheLocalClockWithoutZoneShift) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
-  ::setenv("TZ", "XYZ-5", 1);  // five hours east of UTC, no daylight saving
-  ::tzset();
-  const std::uint64_t utc = (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
-  const std::uint64_t local = sys_LocalFileTime();
-  if (old) ::setenv("TZ", saved.c_str(), 1);
-  else ::unsetenv("TZ");
-  ::tzset();
-  const std::int64_t diff = static_cast<std::int64_t>(local - utc) - 5ll * 3600 * 10000000;
-  EXPECT_GE(diff, -20000000);
-  EXPECT_LE(diff, 20000000);
 }
 
 }  // namespace

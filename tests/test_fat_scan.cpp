@@ -1,110 +1,137 @@
 // The fast and slow FAT32 scans on the fixture volumes, against the oracle's
 // listing, and on crafted damage: loops, cycles, lost and orphaned directories.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <set>
 
 #include "app/main_window.h"
+#include "app/status.h"
+#include "disk/phydrive.h"
 #include "fat/dir_walk.h"
+#include "fat/fat.h"
+#include "platform/bytes.h"
+#include "platform/text.h"
+#include "res/ids.h"
 #include "scan/logical_scan.h"
+#include "scan/tree.h"
 #include "test_fat_support.h"
+#include "volume/logdrive.h"
+#include "volume/mount.h"
 
 using namespace fat_test;
 
 namespace {
 
-// The oracle names a deleted 8.3 entry with "_" for its first character;
-// the scans put "D" there.
-std::string DeletedName(const std::string& oracle_path) {
-  std::string p = oracle_path;
-  const std::size_t slash = p.rfind('/');
-  const std::size_t first = slash == std::string::npos ? 0 : slash + 1;
-  if (p.size() > first && p[first] == '_') p[first] = 'D';
-  return p;
+// One line of the scan tree; the path is below Root ("Documents/LETTER.TXT").
+struct TreeLine {
+  std::string path;
+  bool dir = false, in_use = false;
+  std::uint64_t size = 0, own_number = 0, parent_number = 0;
+};
+
+// A directory's files, then its subdirectories, depth first.
+void Collect(const AppContext& c, const TreeItem* item, std::string path, std::vector<TreeLine>& out) {
+  auto line = [&](const auto& x, const std::string& name, bool dir) {
+    out.push_back({path.empty() ? name : path + "/" + name, dir, (x.record_flags & kRecInUse) != 0,
+                   x.data_size, x.own_number, x.parent_number});
+  };
+  const INODE_RECD* r = GetItemRecord(c, item);
+  const FILE_INODE* f = r->files_head;
+  for (std::uint64_t i = 0; i < r->file_count && f; ++i, f = f->next_in_dir) line(*f, Latin1ToUtf8(f->name), false);
+  for (const TreeItem* ch = item->first_child; ch; ch = ch->next_sibling) {
+    const INODE_RECD* cr = GetItemRecord(c, ch);
+    line(*cr, Latin1ToUtf8(cr->posix_name.value_or("")), true);
+    Collect(c, ch, out.back().path, out);
+  }
 }
 
-const char kLabelSuffix[] = "     (Volume Label Entry)";
+std::vector<TreeLine> ScanTree(const AppContext& c) {
+  std::vector<TreeLine> out;
+  if (c.root_item) Collect(c, c.root_item, "", out);
+  return out;
+}
 
-// Every oracle entry is in the tree with the same path, kind and (files) size;
-// deleted ones are marked not in use. Returns how many oracle entries there were.
-std::size_t ExpectTreeHasOracle(const std::map<std::string, TreeLine>& tree, const std::vector<OracleLine>& oracle,
-                                const std::string& label) {
+std::map<std::string, TreeLine> ByPath(const std::vector<TreeLine>& lines) {
+  std::map<std::string, TreeLine> m;
+  for (const TreeLine& l : lines) m.emplace(l.path, l);
+  return m;
+}
+
+// Every oracle entry is in the tree with its kind, state and (files) size.
+void ExpectTreeHasOracle(const std::map<std::string, TreeLine>& tree, const std::vector<OracleLine>& oracle) {
   for (const OracleLine& o : oracle) {
-    std::string path = o.deleted ? DeletedName(o.path) : o.path;
-    if (path.size() > sizeof kLabelSuffix && path.ends_with(kLabelSuffix)) path = label;
-    const auto it = tree.find(path);
+    const auto it = tree.find(o.path);
     if (it == tree.end()) {
-      ADD_FAILURE() << "missing: " << path;
+      ADD_FAILURE() << "missing: " << o.path;
       continue;
     }
-    EXPECT_EQ(it->second.dir, o.dir) << path;
-    EXPECT_EQ(it->second.in_use, !o.deleted) << path;
-    if (!o.dir) {
-      EXPECT_EQ(it->second.size, o.size) << path;
-    }
-  }
-  return oracle.size();
-}
-
-void RunCommand(Dialog* dlg, int id) {
-  PostCommand(dlg, static_cast<std::uint32_t>(id));
-  for (int guard = 0; guard < 100000 && DispatchNext(); ++guard) {
+    EXPECT_EQ(it->second.dir, o.dir) << o.path;
+    EXPECT_EQ(it->second.in_use, !o.deleted) << o.path;
+    EXPECT_TRUE(o.dir || it->second.size == o.size) << o.path << " " << it->second.size;
   }
 }
 
 }  // namespace
 
-class FatFixtureScanTest : public FatScanTest {
+// A main window with an image as drive 0 and the FAT32 volume at start_lba
+// as the selected row of the logical-drive list.
+class FatScanTest : public RetrovaTest {
  protected:
-  void FastScan() { RunCommand(ctx().main_dlg, IDM_FAST_LOGICAL); }
-  void SlowScan() { RunCommand(ctx().main_dlg, IDM_SLOW_LOGICAL); }
+  void OpenVolume(const std::filesystem::path& image, std::int64_t start_lba = 2048) {
+    OpenMainWindow();
+    ASSERT_EQ(AddImageFile(ctx(), image.string()), 1);
+    const int row = ListView_GetItemCount(ctx().phy_list) - 1;
+    auto* drive = static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, row));
+    ListView_SetItemState(ctx().phy_list, row, LVIS_SELECTED, LVIS_SELECTED);
+    std::array<std::uint8_t, 512> boot{};
+    ASSERT_EQ(ReadSectors(ctx(), *drive, static_cast<std::uint64_t>(start_lba), boot), 1);
+    vol_ = MountLogDrive(ctx(), static_cast<std::uint64_t>(start_lba), boot);
+    ASSERT_NE(vol_, nullptr);
+    ListView_InsertItem(ctx().log_list, 0, "volume", 0, vol_);
+    ListView_SetItemState(ctx().log_list, 0, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  void TearDown() override {
+    ResetScanTree(ctx());
+    RetrovaTest::TearDown();
+  }
+  void Scan(int command) {
+    PostCommand(ctx().main_dlg, static_cast<std::uint32_t>(command));
+    for (int guard = 0; guard < 100000 && DispatchNext(); ++guard) {
+    }
+  }
   void ExpectIdleAfterScan() {
     EXPECT_EQ(ctx().scan_running, 0);
-    EXPECT_EQ(Field(IDC_STATUS), "Idle...");
+    EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_STATUS), "Idle...");
     EXPECT_TRUE(ctx().phy_list->enabled && ctx().log_list->enabled && ctx().file_list->enabled &&
                 ctx().dir_tree->enabled);
-    EXPECT_EQ(vol_->fat1_table, nullptr);
-    EXPECT_EQ(vol_->fat2_table, nullptr);
-    EXPECT_EQ(vol_->cluster_map, nullptr);
+    EXPECT_TRUE(!vol_->fat1_table && !vol_->fat2_table && !vol_->cluster_map) << "the scan's tables are freed";
     EXPECT_EQ(ctx().scanned_logdrive, vol_);
     EXPECT_EQ(ctx().progress_bar->pos, 0);
-    const MenuItem* save = Menu_FindCommand(ctx().main_dlg->menu.get(), IDM_SAVE_SCAN);
-    ASSERT_NE(save, nullptr);
-    EXPECT_TRUE(save->enabled);
+    EXPECT_TRUE(Menu_FindCommand(ctx().main_dlg->menu.get(), IDM_SAVE_SCAN)->enabled);
   }
-  // The top-level directory item of Root named name, or null.
-  TreeItem* RootChild(const std::string& name) {
-    for (TreeItem* c = ctx().root_item ? ctx().root_item->first_child : nullptr; c; c = c->next_sibling)
-      if (GetItemRecord(ctx(), c)->posix_name == name) return c;
-    return nullptr;
-  }
+
+  LOGDRIVE_INFO* vol_ = nullptr;
 };
 
-TEST_F(FatFixtureScanTest, FastScanListsWhatTheOracleLists) {
+TEST_F(FatScanTest, FastScanListsWhatTheOracleLists) {
   OpenVolume(Fixture("fat/basic.img"));
-  FastScan();
+  Scan(IDM_FAST_LOGICAL);
   ExpectIdleAfterScan();
-
   const std::vector<TreeLine> lines = ScanTree(ctx());
   const auto tree = ByPath(lines);
-  const std::vector<OracleLine> oracle = ReadOracle(FixtureText("fat/basic.fls.txt"));
-  ExpectTreeHasOracle(tree, oracle, "RETROVA");
+  const std::vector<OracleLine> oracle = ReadOracle("fat/basic.fls.txt");
+  ExpectTreeHasOracle(tree, oracle);
   EXPECT_EQ(lines.size(), oracle.size()) << "nothing beyond what the oracle lists";
 
   // Counters: Root and every directory; every file, the label included.
   const auto dirs = std::count_if(lines.begin(), lines.end(), [](const TreeLine& l) { return l.dir; });
   EXPECT_EQ(vol_->dirs_found, dirs + 1);
   EXPECT_EQ(vol_->files_found, static_cast<std::int64_t>(lines.size()) - dirs);
-  EXPECT_EQ(Field(IDC_T_FILES), FormatThousands(static_cast<std::uint64_t>(vol_->files_found)));
-  EXPECT_EQ(Field(IDC_T_DIRS), FormatThousands(static_cast<std::uint64_t>(vol_->dirs_found)));
+  for (const auto& [id, n] : {std::pair{IDC_T_FILES, vol_->files_found}, std::pair{IDC_T_DIRS, vol_->dirs_found}})
+    EXPECT_EQ(GetDlgItemText(ctx().main_dlg, id), FormatThousands(static_cast<std::uint64_t>(n)));
   EXPECT_EQ(ctx().progress_bar->high, 5000);
   EXPECT_EQ(ctx().progress_bar->bar_colour, RGB(255, 0, 0));
-
-  // The volume label is a file of Root; the deleted directory is listed with
-  // its first cluster's entries.
-  EXPECT_FALSE(tree.at("RETROVA").dir);
-  EXPECT_FALSE(tree.at("Old Stuff").in_use);
-  EXPECT_FALSE(tree.at("Old Stuff/Another old file with long name.txt").in_use);
 
   // The root spans several clusters: its entries carry the cluster they were
   // read from, not the root's first cluster.
@@ -115,40 +142,37 @@ TEST_F(FatFixtureScanTest, FastScanListsWhatTheOracleLists) {
   EXPECT_TRUE(root_parents.count(vol_->root_cluster));
 }
 
-TEST_F(FatFixtureScanTest, FastScanStopsAtLoopsAndCycles) {
+TEST_F(FatScanTest, FastScanStopsAtLoopsAndCycles) {
   OpenVolume(Fixture("fat/damaged.img"));
-  const auto facts = ReadFacts(FixtureText("fat/damaged.facts.txt"));
-  FastScan();
+  const auto facts = ReadFacts("fat/damaged.facts.txt");
+  Scan(IDM_FAST_LOGICAL);
   ExpectIdleAfterScan();
   const std::vector<TreeLine> lines = ScanTree(ctx());
   const auto tree = ByPath(lines);
 
   // The loop back to LOOPDIR's first cluster ends the chain: each file once.
-  std::size_t loop_files = 0;
-  for (const TreeLine& l : lines) loop_files += l.path.starts_with("LOOPDIR/");
-  EXPECT_EQ(loop_files, 40u);
-  // BACK names A, a directory being walked: listed, not entered.
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.path.starts_with("LOOPDIR/"); }), 40);
+  // BACK names A, a directory being walked: listed, not entered. The
+  // overwritten entry is a file now; the destroyed directory is empty.
   ASSERT_TRUE(tree.count("A/B/C/BACK"));
   EXPECT_EQ(tree.at("A/B/C/BACK").own_number, facts.at("a_first"));
-  for (const TreeLine& l : lines) EXPECT_FALSE(l.path.starts_with("A/B/C/BACK/")) << l.path;
-  EXPECT_TRUE(tree.count("A/B/C/INNER.TXT"));
-  // The overwritten entry is a file now; the destroyed directory is empty.
-  EXPECT_TRUE(tree.count("OVERWRIT.TXT"));
-  EXPECT_TRUE(tree.count("LOST1/LOST2"));
-  for (const TreeLine& l : lines) EXPECT_FALSE(l.path.starts_with("LOST1/LOST2/")) << l.path;
+  for (const char* p : {"A/B/C/INNER.TXT", "OVERWRIT.TXT", "LOST1/LOST2"}) EXPECT_TRUE(tree.count(p)) << p;
+  for (const TreeLine& l : lines)
+    EXPECT_FALSE(l.path.starts_with("A/B/C/BACK/") || l.path.starts_with("LOST1/LOST2/")) << l.path;
 
   // What the oracle lists as allocated is there, except below BACK, which it enters.
-  std::vector<OracleLine> oracle = ReadOracle(FixtureText("fat/damaged.fls.txt"));
+  std::vector<OracleLine> oracle = ReadOracle("fat/damaged.fls.txt");
   std::erase_if(oracle, [](const OracleLine& o) { return o.path.starts_with("A/B/C/BACK/"); });
-  ExpectTreeHasOracle(tree, oracle, "RETROVA");
+  ExpectTreeHasOracle(tree, oracle);
 }
 
-TEST_F(FatFixtureScanTest, SlowScanFindsRootAndOrphanDirectories) {
+TEST_F(FatScanTest, SlowScanFindsRootAndOrphanDirectoriesAndNoScanStartsInsideIt) {
   OpenVolume(Fixture("fat/damaged.img"));
-  const auto facts = ReadFacts(FixtureText("fat/damaged.facts.txt"));
-  SlowScan();
+  const auto facts = ReadFacts("fat/damaged.facts.txt");
+  Scan(IDM_SLOW_LOGICAL);
   ExpectIdleAfterScan();
-  const auto tree = ByPath(ScanTree(ctx()));
+  const std::vector<TreeLine> lines = ScanTree(ctx());
+  const auto tree = ByPath(lines);
 
   // ROOTLOST's root entry is gone; its own "." and ".." still place it.
   const std::string lost_root = "ROOT" + std::to_string(facts.at("rootlost_first"));
@@ -173,22 +197,29 @@ TEST_F(FatFixtureScanTest, SlowScanFindsRootAndOrphanDirectories) {
   EXPECT_FALSE(tree.count(a + "/B/C/BACK/B"));
   // The looping FAT is never read: LOOPDIR's first run is its ROOT directory,
   // its later clusters start with short entries and come back as orphans.
-  const std::string loop = "ROOT" + std::to_string(facts.at("loopdir_first"));
-  EXPECT_TRUE(tree.count(loop + "/F00.TXT"));
+  EXPECT_TRUE(tree.count("ROOT" + std::to_string(facts.at("loopdir_first")) + "/F00.TXT"));
   std::set<std::string> loop_files;
-  for (const auto& [path, line] : tree)
-    if (path.size() > 7 && path.ends_with(".TXT") && path[path.size() - 8] == '/' && path[path.size() - 7] == 'F')
-      loop_files.insert(path.substr(path.size() - 7));
+  for (const TreeLine& l : lines) {
+    const std::string name = l.path.substr(l.path.rfind('/') + 1);
+    if (name.size() == 7 && name[0] == 'F' && name.ends_with(".TXT")) loop_files.insert(name);
+  }
   // An orphan is read from slot 2, like a directory's first cluster: the two
   // first files of each of the two later clusters are not seen.
   EXPECT_EQ(loop_files.size(), 40u - 2 * 2);
+
+  // The slow scan leaves the menu enabled; its pump would dispatch these.
+  headless::PostCommandAfterSteps(100, 0, IDM_FAST_LOGICAL);
+  headless::PostCommandAfterSteps(200, 0, IDM_SLOW_LOGICAL);
+  Scan(IDM_SLOW_LOGICAL);
+  ExpectIdleAfterScan();
+  EXPECT_EQ(ScanTree(ctx()).size(), lines.size());
 }
 
-TEST_F(FatFixtureScanTest, SlowScanRebuildsTheSubdirectoriesOfTheRoot) {
+TEST_F(FatScanTest, SlowScanRebuildsTheSubdirectoriesOfTheRoot) {
   OpenVolume(Fixture("fat/basic.img"));
-  FastScan();
+  Scan(IDM_FAST_LOGICAL);
   const std::vector<TreeLine> fast = ScanTree(ctx());
-  SlowScan();
+  Scan(IDM_SLOW_LOGICAL);
   ExpectIdleAfterScan();
   const std::vector<TreeLine> slow = ScanTree(ctx());
   const auto slow_tree = ByPath(slow);
@@ -201,44 +232,39 @@ TEST_F(FatFixtureScanTest, SlowScanRebuildsTheSubdirectoriesOfTheRoot) {
       renamed[l.path] = "ROOT" + std::to_string(l.own_number);
   ASSERT_EQ(renamed.size(), 3u);
   for (const auto& [name, slow_name] : renamed) EXPECT_TRUE(slow_tree.count(slow_name)) << name;
+  std::map<std::string, std::uint64_t> fast_names;
   for (const TreeLine& l : fast) {
+    if (!l.dir) fast_names[l.path.substr(l.path.rfind('/') + 1)] = l.size;
     if (!l.path.starts_with("Documents/")) continue;
-    const std::string p = renamed["Documents"] + l.path.substr(9);
-    ASSERT_TRUE(slow_tree.count(p)) << p;
-    EXPECT_EQ(slow_tree.at(p).size, l.size) << p;
+    const auto it = slow_tree.find(renamed["Documents"] + l.path.substr(9));
+    ASSERT_TRUE(it != slow_tree.end()) << l.path;
+    EXPECT_EQ(it->second.size, l.size) << l.path;
   }
 
-  // The fragmented directories: every file the slow scan lists under them,
-  // in whichever run it was found, is one the fast scan lists, with its size.
-  std::map<std::string, std::uint64_t> fast_names;
-  for (const TreeLine& l : fast)
-    if (!l.dir) fast_names[l.path.substr(l.path.rfind('/') + 1)] = l.size;
+  // The fragmented directories: every file the slow scan lists, in whichever
+  // run it was found, is one the fast scan lists, with its size. Root's own
+  // files are never found directly: its clusters come back as an orphan at best.
   std::size_t photo_files = 0;
   for (const TreeLine& l : slow) {
     if (l.dir) continue;
+    EXPECT_NE(l.path.find('/'), std::string::npos) << l.path;
     const std::string name = l.path.substr(l.path.rfind('/') + 1);
     ASSERT_TRUE(fast_names.count(name)) << l.path;
     EXPECT_EQ(fast_names[name], l.size) << l.path;
     photo_files += name.starts_with("Holiday picture");
   }
   EXPECT_GE(photo_files, 10u);
-  // Root's own files are never found directly: its clusters are no
-  // directory below the root, so they come back as an orphan at best.
-  for (const TreeLine& l : slow)
-    if (!l.dir) {
-      EXPECT_NE(l.path.find('/'), std::string::npos) << l.path;
-    }
   EXPECT_TRUE(slow_tree.count("ORPH" + std::to_string(vol_->root_cluster)));
 }
 
-TEST_F(FatFixtureScanTest, TerminateKeepsWhatWasFound) {
+TEST_F(FatScanTest, TerminateKeepsWhatWasFoundAndOtherFileSystemsAreNotScanned) {
   OpenVolume(Fixture("fat/basic.img"));
-  FastScan();
+  Scan(IDM_FAST_LOGICAL);
   const std::size_t full = ScanTree(ctx()).size();
 
   // Deep inside the walk: the whole scan stops, the tree stays.
   headless::PostCommandAfterSteps(40, 0, IDM_TERMINATE_SCAN);
-  FastScan();
+  Scan(IDM_FAST_LOGICAL);
   ExpectIdleAfterScan();
   const std::vector<TreeLine> part = ScanTree(ctx());
   EXPECT_GT(part.size(), 10u);
@@ -248,52 +274,35 @@ TEST_F(FatFixtureScanTest, TerminateKeepsWhatWasFound) {
 
   // The slow scan, in pass 1: no ORPH directory is looked for.
   headless::PostCommandAfterSteps(30000, 0, IDM_TERMINATE_SCAN);
-  SlowScan();
+  Scan(IDM_SLOW_LOGICAL);
   ExpectIdleAfterScan();
   for (const TreeLine& l : ScanTree(ctx())) EXPECT_FALSE(l.path.starts_with("ORPH")) << l.path;
-}
 
-TEST_F(FatFixtureScanTest, NoScanStartsInsideARunningScan) {
-  OpenVolume(Fixture("fat/damaged.img"));
-  SlowScan();
-  const std::size_t alone = ScanTree(ctx()).size();
-  // The slow scan leaves the menu enabled; its pump would dispatch these.
-  headless::PostCommandAfterSteps(100, 0, IDM_FAST_LOGICAL);
-  headless::PostCommandAfterSteps(200, 0, IDM_SLOW_LOGICAL);
-  SlowScan();
-  ExpectIdleAfterScan();
-  EXPECT_EQ(ScanTree(ctx()).size(), alone);
-}
-
-TEST_F(FatFixtureScanTest, OtherFileSystemsAreNotScanned) {
-  OpenVolume(Fixture("fat/basic.img"));
+  ResetScanTree(ctx());
   vol_->fs_type = kFsFat16;
-  FastScan();
-  SlowScan();
+  Scan(IDM_FAST_LOGICAL);
+  Scan(IDM_SLOW_LOGICAL);
   EXPECT_EQ(TreeView_GetCount(ctx().dir_tree), 0u);
   EXPECT_EQ(ctx().scan_running, 0);
 }
 
-TEST_F(FatFixtureScanTest, FastScanGreysTheMenusWhileItRuns) {
+TEST_F(FatScanTest, FastScanGreysTheMenusWhileItRuns) {
   OpenVolume(Fixture("fat/basic.img"));
   static Menu* menu;
   static int reads_seen_greyed;
   menu = ctx().main_dlg->menu.get();
   reads_seen_greyed = 0;
   sys_SetReadFaultHook([](DevHandle, std::uint64_t, std::size_t) {
-    const MenuItem* save = Menu_FindCommand(menu, IDM_SAVE_SCAN);
-    if (save && !save->enabled) ++reads_seen_greyed;
+    reads_seen_greyed += !Menu_FindCommand(menu, IDM_SAVE_SCAN)->enabled;
     return ReadFault{};
   });
-  FastScan();
+  Scan(IDM_FAST_LOGICAL);
   EXPECT_GT(reads_seen_greyed, 0);
   reads_seen_greyed = 0;
-  SlowScan();
+  Scan(IDM_SLOW_LOGICAL);
   EXPECT_EQ(reads_seen_greyed, 0) << "the slow scan leaves the menu alone";
   sys_SetReadFaultHook(nullptr);
 }
-
-// ---- Crafted volumes -------------------------------------------------------------
 
 // A volume written cluster by cluster in the test: 512-byte clusters, FATs
 // at 32, data from 32 + 2 x fat_sectors.
@@ -302,15 +311,16 @@ class CraftedFatTest : public FatScanTest {
   static constexpr std::uint32_t kClusters = 5000;
   static constexpr std::uint32_t kFatSectors = (kClusters + 2) * 4 / 512 + 1;
   static constexpr std::uint32_t kDataLba = 32 + 2 * kFatSectors;
+  static constexpr std::uint16_t kDate2020 = ((2020 - 1980) << 9) | (1 << 5) | 1;
 
   CraftedFatTest() : image_((kDataLba + kClusters) * 512ull, 0) {
-    std::array<std::uint8_t, 512> boot{};
-    boot[13] = 1;
-    le::Write<std::uint16_t>(boot, 14, 32);
-    le::Write<std::uint32_t>(boot, 32, kDataLba + kClusters);
-    le::Write<std::uint32_t>(boot, 36, kFatSectors);
-    le::Write<std::uint32_t>(boot, 44, 2);
-    std::memcpy(image_.data(), boot.data(), boot.size());
+    std::memcpy(image_.data() + 3, "MSWIN4.1", 8);
+    std::memcpy(image_.data() + 82, "FAT32   ", 8);
+    image_[13] = 1;
+    le::Write<std::uint16_t>(image_, 14, 32);
+    le::Write<std::uint32_t>(image_, 32, kDataLba + kClusters);
+    le::Write<std::uint32_t>(image_, 36, kFatSectors);
+    le::Write<std::uint32_t>(image_, 44, 2);
     SetFat(2, 0x0FFFFFFF);
   }
   void SetFat(std::uint32_t c, std::uint32_t v) {
@@ -318,18 +328,26 @@ class CraftedFatTest : public FatScanTest {
       le::Write<std::uint32_t>(image_, (32 + copy * kFatSectors) * 512ull + 4ull * c, v);
   }
   // Writes a short entry into slot s of cluster c.
-  void PutEntry(std::uint32_t c, std::size_t s, const char* name11, std::uint8_t attr, std::uint32_t first) {
+  void PutEntry(std::uint32_t c, std::size_t s, const char* name11, std::uint8_t attr, std::uint32_t first,
+                std::uint16_t date = kDate2020) {
     const std::size_t at = (kDataLba + (c - 2)) * 512ull + s * 32;
     std::memcpy(image_.data() + at, name11, 11);
     image_[at + 11] = attr;
     le::Write<std::uint16_t>(image_, at + 20, static_cast<std::uint16_t>(first >> 16));
-    le::Write<std::uint16_t>(image_, at + 24, static_cast<std::uint16_t>(((2020 - 1980) << 9) | (1 << 5) | 1));
+    le::Write<std::uint16_t>(image_, at + 24, date);
     le::Write<std::uint16_t>(image_, at + 26, static_cast<std::uint16_t>(first & 0xFFFF));
   }
-  void MakeDir(std::uint32_t c, std::uint32_t parent) {
-    SetFat(c, 0x0FFFFFFF);
-    PutEntry(c, 0, ".          ", 0x10, c);
-    PutEntry(c, 1, "..         ", 0x10, parent == 2 ? 0 : parent);
+  // Root -> "D" at cluster 3 -> ...: a directory a level, each naming the next under every name given.
+  void Chain(std::uint32_t levels, std::initializer_list<const char*> names) {
+    PutEntry(2, 0, "D          ", 0x10, 3);
+    for (std::uint32_t c = 3; c < 3 + levels; ++c) {
+      SetFat(c, 0x0FFFFFFF);
+      PutEntry(c, 0, ".          ", 0x10, c);
+      PutEntry(c, 1, "..         ", 0x10, c == 3 ? 0 : c - 1);
+      std::size_t slot = 2;
+      for (const char* n : names)
+        if (c + 1 < 3 + levels) PutEntry(c, slot++, n, 0x10, c + 1);
+    }
   }
   void Open() { OpenVolume(WriteFile("crafted.img", image_), 0); }
 
@@ -337,71 +355,50 @@ class CraftedFatTest : public FatScanTest {
 };
 
 TEST_F(CraftedFatTest, DeepNestingEndsAtTheDepthBound) {
-  // Root -> D at 3 -> D at 4 -> ... 3000 levels, each one cluster.
-  const std::uint32_t levels = 3000;
-  PutEntry(2, 0, "D          ", 0x10, 3);
-  for (std::uint32_t c = 3; c < 3 + levels; ++c) {
-    MakeDir(c, c - 1);
-    if (c + 1 < 3 + levels) PutEntry(c, 2, "D          ", 0x10, c + 1);
-  }
+  Chain(3000, {"D          "});
   Open();
-  RunCommand(ctx().main_dlg, IDM_FAST_LOGICAL);
+  Scan(IDM_FAST_LOGICAL);
   EXPECT_EQ(ctx().scan_running, 0);
   // Opened down to the bound; the next level is listed but not opened.
   EXPECT_EQ(vol_->dirs_found, static_cast<std::int64_t>(kMaxDirDepth) + 1);
   EXPECT_EQ(vol_->files_found, 0);
-
-  RunCommand(ctx().main_dlg, IDM_SLOW_LOGICAL);
+  Scan(IDM_SLOW_LOGICAL);
   EXPECT_EQ(ctx().scan_running, 0);
   EXPECT_EQ(GetItemRecord(ctx(), ctx().root_item->first_child)->posix_name, "ROOT3");
 }
 
 TEST_F(CraftedFatTest, CrossLinkedDirectoriesDoNotMultiplyTheWork) {
-  // Forty levels, each directory naming the next twice: 2^40 paths.
-  const std::uint32_t levels = 40;
-  PutEntry(2, 0, "D          ", 0x10, 3);
-  for (std::uint32_t c = 3; c < 3 + levels; ++c) {
-    MakeDir(c, c - 1);
-    if (c + 1 < 3 + levels) {
-      PutEntry(c, 2, "X          ", 0x10, c + 1);
-      PutEntry(c, 3, "Y          ", 0x10, c + 1);
-    }
-  }
+  Chain(40, {"X          ", "Y          "});  // 2^40 paths
   Open();
-  RunCommand(ctx().main_dlg, IDM_FAST_LOGICAL);
-  EXPECT_EQ(ctx().scan_running, 0);
-  EXPECT_LT(TreeView_GetCount(ctx().dir_tree), 4u * (kClusters + 2) + 2048);
-  RunCommand(ctx().main_dlg, IDM_SLOW_LOGICAL);
-  EXPECT_EQ(ctx().scan_running, 0);
-  EXPECT_LT(TreeView_GetCount(ctx().dir_tree), 4u * (kClusters + 2) + 2048);
+  for (int command : {IDM_FAST_LOGICAL, IDM_SLOW_LOGICAL}) {
+    Scan(command);
+    EXPECT_EQ(ctx().scan_running, 0);
+    EXPECT_LT(TreeView_GetCount(ctx().dir_tree), 4u * (kClusters + 2) + 2048);
+  }
 }
 
 TEST_F(CraftedFatTest, ChainIntoTheLastClusterIsFollowed) {
-  // The root continues in the volume's last cluster, cluster_count + 1.
-  const std::uint32_t last = kClusters + 1;
+  const std::uint32_t last = kClusters + 1;  // cluster_count + 1
   SetFat(2, last);
   SetFat(last, 0x0FFFFFFF);
   PutEntry(2, 0, "FIRST   TXT", 0x20, 0);
   PutEntry(last, 0, "LAST    TXT", 0x20, 0);
   Open();
   ASSERT_EQ(LastCluster(*vol_), last);
-  RunCommand(ctx().main_dlg, IDM_FAST_LOGICAL);
+  Scan(IDM_FAST_LOGICAL);
   const auto tree = ByPath(ScanTree(ctx()));
-  EXPECT_TRUE(tree.count("FIRST.TXT"));
-  EXPECT_TRUE(tree.count("LAST.TXT"));
+  EXPECT_TRUE(tree.count("FIRST.TXT") && tree.count("LAST.TXT"));
 }
 
 TEST_F(CraftedFatTest, AccentedNamesAndOddClockDatesInLiveDirectoriesAreListedByTheFastScan) {
   // "CAFÉ" stored in code page 850 (0x90), as a directory holding a file "MENÜ.TXT" (0x9A),
   // and a photo dated 1980-01-01 by a camera whose clock was never set.
-  PutEntry(2, 0, "CAF\x90       ", 0x10, 3);
-  MakeDir(3, 2);
+  Chain(1, {});
+  std::memcpy(image_.data() + kDataLba * 512ull, "CAF\x90       ", 11);
   PutEntry(3, 2, "MEN\x9A    TXT", 0x20, 0);
-  PutEntry(3, 3, "DSC00001JPG", 0x20, 0);
-  const std::size_t at = (kDataLba + 1) * 512ull + 3 * 32;
-  le::Write<std::uint16_t>(image_, at + 24, static_cast<std::uint16_t>((0 << 9) | (1 << 5) | 1));
+  PutEntry(3, 3, "DSC00001JPG", 0x20, 0, (0 << 9) | (1 << 5) | 1);
   Open();
-  RunCommand(ctx().main_dlg, IDM_FAST_LOGICAL);
+  Scan(IDM_FAST_LOGICAL);
   EXPECT_EQ(vol_->dirs_found, 2);
   EXPECT_EQ(vol_->files_found, 2) << "both files inside the accented directory are found";
   TreeItem* cafe = ctx().root_item->first_child;

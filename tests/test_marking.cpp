@@ -31,11 +31,11 @@ class MarkingTest : public RetrovaTest {
     for (INODE_RECD* r : dirs_) ReleaseRecord(r);
     RetrovaTest::TearDown();
   }
-  TreeItem* Dir(TreeItem* parent, const std::string& name, std::uint64_t number) {
+  TreeItem* Dir(TreeItem* parent, const std::string& name, std::uint32_t flags = kRecInUse | kRecDirectory) {
     auto* r = new INODE_RECD;
     r->posix_name = name;
-    r->record_flags = kRecInUse | kRecDirectory;
-    r->own_number = number;
+    r->record_flags = flags;
+    r->own_number = 10 + dirs_.size();
     dirs_.push_back(r);
     return InsertTreeRecord(ctx(), r, parent, TreeInsert::Last);
   }
@@ -49,12 +49,16 @@ class MarkingTest : public RetrovaTest {
     AppendFileToDir(*GetItemRecord(ctx(), dir), f);
     return f;
   }
-  void Click(int control, TreeItem* item, int row, HitPart part) {
-    if (item)
-      ClickTreeItem(ctx().main_dlg, control, item, part);
-    else
-      ClickListRow(ctx().main_dlg, control, row, part);
+  void ClickTree(TreeItem* item, HitPart part) {
+    ClickTreeItem(ctx().main_dlg, IDC_DIR_TREE, item, part);
     DrainQueue();
+  }
+  void ClickRow(int row, HitPart part) {
+    ClickListRow(ctx().main_dlg, IDC_FILE_LIST, row, part);
+    DrainQueue();
+  }
+  void ExpectTicked(std::initializer_list<TreeItem*> items, bool ticked) {
+    for (TreeItem* it : items) EXPECT_EQ(TreeView_GetCheckState(it), ticked) << it->text;
   }
   std::string Field(int id) { return GetDlgItemText(ctx().main_dlg, id); }
 
@@ -64,148 +68,127 @@ class MarkingTest : public RetrovaTest {
 };
 
 TEST_F(MarkingTest, TickingAFileDeepDownTicksEveryAncestorUntickingLeavesThem) {
-  TreeItem* a = Dir(root_, "a", 10);
-  TreeItem* b = Dir(a, "b", 11);
-  TreeItem* c = Dir(b, "c", 12);
-  TreeItem* side = Dir(root_, "side", 13);
+  TreeItem* a = Dir(root_, "a");
+  TreeItem* b = Dir(a, "b");
+  TreeItem* c = Dir(b, "c");
+  TreeItem* side = Dir(root_, "side");
   FILE_INODE* f = File(c, "deep.bin", 5 * GiB);
   File(c, "other.bin", 7);
 
-  Click(IDC_DIR_TREE, c, -1, HitPart::Label);
+  ClickTree(c, HitPart::Label);
   EXPECT_EQ(ctx().dir_tree->selection, c);
   ASSERT_EQ(ListView_GetItemCount(ctx().file_list), 2);
-  Click(IDC_FILE_LIST, nullptr, 0, HitPart::CheckBox);
+  ClickRow(0, HitPart::CheckBox);
   EXPECT_EQ(f->mark_state, kMarkMarked);
   EXPECT_TRUE(ListView_GetCheckState(ctx().file_list, 0));
-  for (TreeItem* it : {c, b, a, root_}) EXPECT_TRUE(TreeView_GetCheckState(it)) << it->text;
-  EXPECT_FALSE(TreeView_GetCheckState(side));
+  ExpectTicked({c, b, a, root_}, true);
+  ExpectTicked({side}, false);
   EXPECT_EQ(Field(IDC_M_FILES), "1");
   EXPECT_EQ(Field(IDC_M_BYTES), "5,368,709,120");
 
-  Click(IDC_FILE_LIST, nullptr, 0, HitPart::CheckBox);
+  ClickRow(0, HitPart::CheckBox);
   EXPECT_EQ(f->mark_state, kMarkUnmarked);
   EXPECT_FALSE(ListView_GetCheckState(ctx().file_list, 0));
-  for (TreeItem* it : {c, b, a, root_}) EXPECT_TRUE(TreeView_GetCheckState(it)) << "ancestors stay ticked";
+  ExpectTicked({c, b, a, root_}, true);  // ancestors stay ticked
   EXPECT_EQ(Field(IDC_M_FILES), "0");
   EXPECT_EQ(Field(IDC_M_BYTES), "0");
 
-  Click(IDC_FILE_LIST, nullptr, 1, HitPart::Label);
+  ClickRow(1, HitPart::Label);
   EXPECT_EQ(f->mark_state, kMarkUnmarked) << "a label click marks nothing";
 }
 
 TEST_F(MarkingTest, TickingRootMarksTheWholeTreeIncludingLaterTopLevelItems) {
-  TreeItem* a = Dir(root_, "a", 10);
-  TreeItem* a1 = Dir(a, "a1", 11);
+  TreeItem* a = Dir(root_, "a");
+  TreeItem* a1 = Dir(a, "a1");
   File(root_, "top.txt", 1);
   File(a1, "big1", 5 * GiB);
   File(a1, "big2", 3 * GiB);
-  // A top-level item after Root, as "Unlinked Data" can be in a loaded scan.
-  auto* loose = new INODE_RECD;
-  loose->posix_name = "Loose";
-  loose->record_flags = kRecSynthetic;
-  dirs_.push_back(loose);
-  TreeItem* after = InsertTreeRecord(ctx(), loose, nullptr, TreeInsert::Last);
+  TreeItem* after = Dir(nullptr, "Loose", kRecSynthetic);  // as "Unlinked Data" can be in a loaded scan
   File(after, "lost.dat", 100);
 
-  Click(IDC_DIR_TREE, root_, -1, HitPart::CheckBox);
-  for (TreeItem* it : {root_, a, a1, after}) EXPECT_TRUE(TreeView_GetCheckState(it)) << it->text;
+  ClickTree(root_, HitPart::CheckBox);
+  ExpectTicked({root_, a, a1, after}, true);
   EXPECT_EQ(Field(IDC_M_FILES), "4");
   EXPECT_EQ(Field(IDC_M_BYTES), FormatThousands(8 * GiB + 101));
   EXPECT_EQ(ListView_GetItemCount(ctx().file_list), 1) << "the clicked item's files are shown";
   EXPECT_TRUE(ListView_GetCheckState(ctx().file_list, 0)) << "rows take their tick from the mark";
 
-  Click(IDC_DIR_TREE, root_, -1, HitPart::CheckBox);
-  for (TreeItem* it : {root_, a, a1, after}) EXPECT_FALSE(TreeView_GetCheckState(it)) << it->text;
+  ClickTree(root_, HitPart::CheckBox);
+  ExpectTicked({root_, a, a1, after}, false);
   EXPECT_EQ(Field(IDC_M_FILES), "0");
 }
 
 TEST_F(MarkingTest, TickingAMiddleDirectoryMarksBelowAndTicksAbove) {
-  TreeItem* a = Dir(root_, "a", 10);
-  TreeItem* b = Dir(a, "b", 11);
-  TreeItem* c = Dir(b, "c", 12);
-  TreeItem* sibling = Dir(a, "s", 13);
+  TreeItem* a = Dir(root_, "a");
+  TreeItem* b = Dir(a, "b");
+  TreeItem* c = Dir(b, "c");
+  TreeItem* sibling = Dir(a, "s");
   FILE_INODE* fa = File(a, "fa", 1);
   FILE_INODE* fb = File(b, "fb", 2);
   FILE_INODE* fc = File(c, "fc", 4);
-  Click(IDC_DIR_TREE, b, -1, HitPart::CheckBox);
-  EXPECT_EQ(fb->mark_state, kMarkMarked);
-  EXPECT_EQ(fc->mark_state, kMarkMarked);
-  EXPECT_EQ(fa->mark_state, kMarkNone) << "an ancestor's own files are not marked";
-  EXPECT_TRUE(TreeView_GetCheckState(b));
-  EXPECT_TRUE(TreeView_GetCheckState(c));
-  EXPECT_TRUE(TreeView_GetCheckState(a));
-  EXPECT_TRUE(TreeView_GetCheckState(root_));
-  EXPECT_FALSE(TreeView_GetCheckState(sibling));
+  ClickTree(b, HitPart::CheckBox);
+  EXPECT_EQ(std::tie(fa->mark_state, fb->mark_state, fc->mark_state),
+            std::make_tuple(kMarkNone, kMarkMarked, kMarkMarked)) << "an ancestor's own files are not marked";
+  ExpectTicked({b, c, a, root_}, true);
+  ExpectTicked({sibling}, false);
   EXPECT_EQ(Field(IDC_M_BYTES), "6");
 }
 
 TEST_F(MarkingTest, RowsShowNameDateSizeImageAndMark) {
-  TreeItem* a = Dir(root_, "a", 10);
-  FILE_INODE* fat = File(a, "fat.txt", 6 * GiB);
-  fat->fat_date = 0x0021;
+  TreeItem* a = Dir(root_, "a");
+  File(a, "fat.txt", 6 * GiB)->fat_date = 0x0021;
   FILE_INODE* ntfs = File(a, "ntfs.txt", 3, 0);  // deleted
-  // 2020-02-29 13:45:00 as a FILETIME.
-  ntfs->write_time = (1582983900ULL + 11644473600ULL) * 10'000'000ULL;
+  ntfs->write_time = (1582983900ULL + 11644473600ULL) * 10'000'000ULL;  // 2020-02-29 13:45:00
   ntfs->mark_state = kMarkMarked;
   File(a, "empty-dir-is-fine", 0);
-  Click(IDC_DIR_TREE, a, -1, HitPart::Label);
-  ASSERT_EQ(ListView_GetItemCount(ctx().file_list), 3);
-  EXPECT_EQ(ListView_GetItemText(ctx().file_list, 0, 1), "01-01-1980 00:00");
-  EXPECT_EQ(ListView_GetItemText(ctx().file_list, 0, 2), "6442450944");
-  EXPECT_EQ(ctx().file_list->rows[0].image, 5);
-  EXPECT_FALSE(ListView_GetCheckState(ctx().file_list, 0));
-  EXPECT_EQ(ListView_GetItemText(ctx().file_list, 1, 1), "02-29-2020 13:45");
-  EXPECT_EQ(ctx().file_list->rows[1].image, 6);
-  EXPECT_TRUE(ListView_GetCheckState(ctx().file_list, 1));
+  ClickTree(a, HitPart::Label);
+  const ListView* list = ctx().file_list;
+  ASSERT_EQ(ListView_GetItemCount(list), 3);
+  EXPECT_EQ(ListView_GetItemText(list, 0, 1), "01-01-1980 00:00");
+  EXPECT_EQ(ListView_GetItemText(list, 0, 2), "6442450944");
+  EXPECT_EQ(list->rows[0].image, 5);
+  EXPECT_FALSE(ListView_GetCheckState(list, 0));
+  EXPECT_EQ(ListView_GetItemText(list, 1, 1), "02-29-2020 13:45");
+  EXPECT_EQ(list->rows[1].image, 6);
+  EXPECT_TRUE(ListView_GetCheckState(list, 1));
 
-  TreeItem* empty = Dir(root_, "empty", 20);
-  Click(IDC_DIR_TREE, empty, -1, HitPart::Label);
-  EXPECT_EQ(ListView_GetItemCount(ctx().file_list), 0);
+  ClickTree(Dir(root_, "empty"), HitPart::Label);
+  EXPECT_EQ(ListView_GetItemCount(list), 0);
 }
 
 TEST(FileDates, CalendarConversionAcrossCenturies) {
   auto at = [](std::uint64_t unix_secs) { return (unix_secs + 11644473600ULL) * 10'000'000ULL; };
-  CalendarTime t = FileTimeToCalendar(0);
-  EXPECT_EQ(std::tie(t.year, t.month, t.day), std::make_tuple(1601, 1, 1));
-  t = FileTimeToCalendar(at(0));
-  EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour), std::make_tuple(1970, 1, 1, 0));
-  t = FileTimeToCalendar(at(951782400));  // 2000-02-29
-  EXPECT_EQ(std::tie(t.year, t.month, t.day), std::make_tuple(2000, 2, 29));
-  t = FileTimeToCalendar(at(4107542399));  // 2100-02-28 23:59:59
-  EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second), std::make_tuple(2100, 2, 28, 23, 59, 59));
-  t = FileTimeToCalendar(~0ULL);  // the largest value still gives a sane date
+  auto ymdhms = [](std::uint64_t ft) {
+    const CalendarTime t = FileTimeToCalendar(ft);
+    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  };
+  EXPECT_EQ(ymdhms(0), std::make_tuple(1601, 1, 1, 0, 0, 0));
+  EXPECT_EQ(ymdhms(at(0)), std::make_tuple(1970, 1, 1, 0, 0, 0));
+  EXPECT_EQ(ymdhms(at(951782400)), std::make_tuple(2000, 2, 29, 0, 0, 0));
+  EXPECT_EQ(ymdhms(at(4107542399)), std::make_tuple(2100, 2, 28, 23, 59, 59));
+  const CalendarTime t = FileTimeToCalendar(~0ULL);  // the largest value still gives a sane date
   EXPECT_EQ(t.year, 60056);
-  EXPECT_GE(t.month, 1);
-  EXPECT_LE(t.month, 12);
+  EXPECT_TRUE(t.month >= 1 && t.month <= 12) << t.month;
 }
 
 TEST(FileListColours, InUseSystemDeletedAndVerified) {
   FILE_INODE f;
-  f.record_flags = kRecInUse;
-  f.name = "report.doc";
   CustomDraw cd;
   cd.item_data = &f;
-  EXPECT_EQ(DrawFileListItem(cd), CDRF_NEWFONT);
-  EXPECT_EQ(cd.text_colour, RGB(0, 0, 200));
-  f.name = "$MFTMirr";
-  DrawFileListItem(cd);
-  EXPECT_EQ(cd.text_colour, RGB(184, 4, 155));
-  f.name = "$mft";  // compared case-sensitively
-  DrawFileListItem(cd);
-  EXPECT_EQ(cd.text_colour, RGB(0, 0, 200));
-  f.verify_result = 1;
-  DrawFileListItem(cd);
-  EXPECT_EQ(cd.text_colour, RGB(255, 0, 0));
-  f.verify_result = 0;
-  f.record_flags = 0;
-  f.name = "$MFT";
-  DrawFileListItem(cd);
-  EXPECT_EQ(cd.text_colour, RGB(255, 0, 0));
+  struct Case { std::uint32_t flags; const char* name; int verify; std::uint32_t colour; };
+  for (const Case& k : {Case{kRecInUse, "report.doc", 0, RGB(0, 0, 200)},
+                        Case{kRecInUse, "$MFTMirr", 0, RGB(184, 4, 155)},
+                        Case{kRecInUse, "$mft", 0, RGB(0, 0, 200)},  // compared case-sensitively
+                        Case{kRecInUse, "$mft", 1, RGB(255, 0, 0)}, Case{0, "$MFT", 0, RGB(255, 0, 0)}}) {
+    f.record_flags = k.flags;
+    f.name = k.name;
+    f.verify_result = k.verify;
+    EXPECT_EQ(DrawFileListItem(cd), CDRF_NEWFONT);
+    EXPECT_EQ(cd.text_colour, k.colour) << k.name << " " << k.verify;
+  }
   cd.stage = DrawStage::PrePaint;
   EXPECT_EQ(DrawFileListItem(cd), CDRF_NOTIFYITEMDRAW);
 }
-
-// ---- Logical drive selection -----------------------------------------------------
 
 class LogicalSelectTest : public RetrovaTest {
  protected:
@@ -226,49 +209,47 @@ class LogicalSelectTest : public RetrovaTest {
     ResetScanTree(ctx());
     RetrovaTest::TearDown();
   }
+  void Click(int row) {
+    ClickListRow(ctx().main_dlg, IDC_LOG_LIST, row, HitPart::Label);
+    DrainQueue();
+  }
   std::vector<std::string> LogLines() {
     std::vector<std::string> out;
-    for (TreeItem* c = TreeView_GetChild(ctx().info_log_item); c; c = TreeView_GetNextSibling(c)) out.push_back(c->text);
+    for (TreeItem* c = TreeView_GetChild(ctx().info_log_item); c; c = TreeView_GetNextSibling(c))
+      out.push_back(c->text);
     return out;
   }
+  std::string Field(int id) { return GetDlgItemText(ctx().main_dlg, id); }
   LOGDRIVE_INFO vols_[2];
 };
 
-TEST_F(LogicalSelectTest, WithoutAScanAClickShowsTheVolumeWithoutAsking) {
-  ClickListRow(ctx().main_dlg, IDC_LOG_LIST, 1, HitPart::Label);
-  DrainQueue();
-  EXPECT_TRUE(headless::Boxes().empty());
+TEST_F(LogicalSelectTest, AClickShowsTheVolumeAndAsksOnlyWhenItWouldLoseAScan) {
+  Click(1);
+  EXPECT_TRUE(headless::Boxes().empty()) << "no scan: nothing to ask";
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"FS: NTFS    ", "Size: 1,000 MB", "SPC: 8"}));
-  EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_T_FILES), "3,457");
-  EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_T_DIRS), "13");
+  EXPECT_EQ(Field(IDC_T_FILES), "3,457");
+  EXPECT_EQ(Field(IDC_T_DIRS), "13");
   EXPECT_EQ(ctx().sel_log_row, 1);
-}
 
-TEST_F(LogicalSelectTest, WithAScanTheQuestionGuardsIt) {
-  ClickListRow(ctx().main_dlg, IDC_LOG_LIST, 0, HitPart::Label);
-  DrainQueue();
+  Click(0);
   ctx().scanned_logdrive = &vols_[0];
   ASSERT_EQ(MakeRoot(ctx()), 1);
   SetStatusField(ctx(), IDC_M_FILES, "9");
-
-  ClickListRow(ctx().main_dlg, IDC_LOG_LIST, 0, HitPart::Label);
-  DrainQueue();
+  Click(0);
   EXPECT_TRUE(headless::Boxes().empty()) << "the row already shown asks nothing";
 
   headless::AnswerMessageBox(IDNO);
-  ClickListRow(ctx().main_dlg, IDC_LOG_LIST, 1, HitPart::Label);
-  DrainQueue();
+  Click(1);
   ASSERT_EQ(headless::Boxes().size(), 1u);
   EXPECT_EQ(headless::Boxes()[0].text, "You will lose current LOGICAL scan. Do you wish to continue.");
   EXPECT_EQ(GetSelectedRow(ctx().log_list), 0);
   EXPECT_EQ(TreeView_GetCount(ctx().dir_tree), 1u) << "No keeps the scan";
-  EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_M_FILES), "9");
+  EXPECT_EQ(Field(IDC_M_FILES), "9");
 
   headless::AnswerMessageBox(IDYES);
-  ClickListRow(ctx().main_dlg, IDC_LOG_LIST, 1, HitPart::Label);
-  DrainQueue();
+  Click(1);
   EXPECT_EQ(TreeView_GetCount(ctx().dir_tree), 0u);
-  EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_M_FILES), "0");
+  EXPECT_EQ(Field(IDC_M_FILES), "0");
   EXPECT_EQ(vols_[1].files_found, 0);
   EXPECT_EQ(vols_[0].dirs_found, 0) << "the scanned drive's counts are cleared too";
   EXPECT_EQ(LogLines().front(), "FS: NTFS    ");

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/main_window.h"
@@ -17,30 +18,23 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void Put16(Bytes& b, std::size_t o, std::uint16_t v) {
-  b[o] = v & 0xFF;
-  b[o + 1] = v >> 8;
-}
-void Put32(Bytes& b, std::size_t o, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Put64(Bytes& b, std::size_t o, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
+void Put(Bytes& b, std::size_t o, std::uint64_t v, int n) {
+  for (int i = 0; i < n; ++i) b[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 std::size_t Align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 void PutName(Bytes& b, std::size_t o, const std::string& name) {
-  for (std::size_t i = 0; i < name.size(); ++i) Put16(b, o + 2 * i, static_cast<std::uint8_t>(name[i]));
+  for (std::size_t i = 0; i < name.size(); ++i) Put(b, o + 2 * i, static_cast<std::uint8_t>(name[i]), 2);
 }
 
 Bytes Resident(std::uint32_t type, const Bytes& value, const std::string& name = "") {
   const std::size_t voff = Align8(24 + 2 * name.size());
   Bytes a(Align8(voff + value.size()), 0);
-  Put32(a, 0, type);
-  Put32(a, 4, static_cast<std::uint32_t>(a.size()));
+  Put(a, 0, type, 4);
+  Put(a, 4, a.size(), 4);
   a[9] = static_cast<std::uint8_t>(name.size());
-  Put16(a, 10, 24);
-  Put32(a, 16, static_cast<std::uint32_t>(value.size()));
-  Put16(a, 20, static_cast<std::uint16_t>(voff));
+  Put(a, 10, 24, 2);
+  Put(a, 16, value.size(), 4);
+  Put(a, 20, voff, 2);
   PutName(a, 24, name);
   std::copy(value.begin(), value.end(), a.begin() + static_cast<std::ptrdiff_t>(voff));
   return a;
@@ -50,16 +44,14 @@ Bytes NonResident(std::uint32_t type, const Bytes& runs, std::uint64_t data_size
                   const std::string& name = "") {
   const std::size_t roff = Align8(64 + 2 * name.size());
   Bytes a(Align8(roff + runs.size() + 1), 0);
-  Put32(a, 0, type);
-  Put32(a, 4, static_cast<std::uint32_t>(a.size()));
+  Put(a, 0, type, 4);
+  Put(a, 4, a.size(), 4);
   a[8] = 1;
   a[9] = static_cast<std::uint8_t>(name.size());
-  Put16(a, 10, 64);
-  Put64(a, 16, lowest_vcn);
-  Put16(a, 32, static_cast<std::uint16_t>(roff));
-  Put64(a, 40, data_size);
-  Put64(a, 48, data_size);
-  Put64(a, 56, data_size);
+  Put(a, 10, 64, 2);
+  Put(a, 16, lowest_vcn, 8);
+  Put(a, 32, roff, 2);
+  for (std::size_t o : {40, 48, 56}) Put(a, o, data_size, 8);
   PutName(a, 64, name);
   std::copy(runs.begin(), runs.end(), a.begin() + static_cast<std::ptrdiff_t>(roff));
   return a;
@@ -67,8 +59,8 @@ Bytes NonResident(std::uint32_t type, const Bytes& runs, std::uint64_t data_size
 
 Bytes FileName(std::uint64_t parent, std::uint8_t name_space, const std::string& name, std::uint64_t time = 0) {
   Bytes v(66 + 2 * name.size(), 0);
-  Put64(v, 0, parent | (std::uint64_t{7} << 48));  // sequence number: dropped
-  Put64(v, 16, time);
+  Put(v, 0, parent | (std::uint64_t{7} << 48), 8);  // the sequence number must be dropped
+  Put(v, 16, time, 8);
   v[64] = static_cast<std::uint8_t>(name.size());
   v[65] = name_space;
   PutName(v, 66, name);
@@ -77,12 +69,12 @@ Bytes FileName(std::uint64_t parent, std::uint8_t name_space, const std::string&
 
 Bytes ListEntry(std::uint32_t type, std::uint64_t ref, std::uint64_t vcn, const std::string& name = "") {
   Bytes e(Align8(26 + 2 * name.size()), 0);
-  Put32(e, 0, type);
-  Put16(e, 4, static_cast<std::uint16_t>(e.size()));
+  Put(e, 0, type, 4);
+  Put(e, 4, e.size(), 2);
   e[6] = static_cast<std::uint8_t>(name.size());
   e[7] = 26;
-  Put64(e, 8, vcn);
-  Put64(e, 16, ref | (std::uint64_t{3} << 48));
+  Put(e, 8, vcn, 8);
+  Put(e, 16, ref | (std::uint64_t{3} << 48), 8);
   PutName(e, 26, name);
   return e;
 }
@@ -95,42 +87,36 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 // A 1024-byte FILE record; attributes are appended from offset 56 and
 // Finish() writes the end marker and the update sequence.
-class Record {
- public:
+struct Record {
+  static constexpr std::uint16_t kUsn = 0x0A0B;
   explicit Record(std::uint32_t number = 0, std::uint16_t flags = 1) {
-    std::copy_n("FILE", 4, b_.begin());
-    Put16(b_, 4, 48);
-    Put16(b_, 6, 3);
-    Put16(b_, 20, 56);
-    Put16(b_, 22, flags);
-    Put32(b_, 44, number);
-    Put16(b_, 48, kUsn);
+    std::copy_n("FILE", 4, b.begin());
+    Put(b, 4, 48, 2);
+    Put(b, 6, 3, 2);
+    Put(b, 20, 56, 2);
+    Put(b, 22, flags, 2);
+    Put(b, 44, number, 4);
+    Put(b, 48, kUsn, 2);
   }
   Record& Add(const Bytes& attr) {
-    if (next_ + attr.size() > b_.size()) {
-      ADD_FAILURE() << "attribute does not fit the record";
-      return *this;
-    }
-    std::copy(attr.begin(), attr.end(), b_.begin() + static_cast<std::ptrdiff_t>(next_));
-    next_ += attr.size();
+    EXPECT_LE(next + attr.size(), b.size()) << "attribute does not fit the record";
+    if (next + attr.size() > b.size()) return *this;
+    std::copy(attr.begin(), attr.end(), b.begin() + static_cast<std::ptrdiff_t>(next));
+    next += attr.size();
     return *this;
   }
   Bytes Finish() const {
-    Bytes b = b_;
-    if (next_ + 8 <= b.size()) Put32(b, next_, 0xFFFFFFFF);
-    for (int i = 1; i <= 2; ++i) {
+    Bytes r = b;
+    if (next + 8 <= r.size()) Put(r, next, 0xFFFFFFFF, 4);
+    for (std::size_t i = 1; i <= 2; ++i) {
       const std::size_t tail = 512 * i - 2;
-      b[48 + 2 * i] = b[tail];
-      b[49 + 2 * i] = b[tail + 1];
-      Put16(b, tail, kUsn);
+      std::copy_n(r.begin() + static_cast<std::ptrdiff_t>(tail), 2, r.begin() + static_cast<std::ptrdiff_t>(48 + 2 * i));
+      Put(r, tail, kUsn, 2);
     }
-    return b;
+    return r;
   }
-  static constexpr std::uint16_t kUsn = 0x0A0B;
-
- private:
-  Bytes b_ = Bytes(1024, 0);
-  std::size_t next_ = 56;
+  Bytes b = Bytes(1024, 0);
+  std::size_t next = 56;
 };
 
 struct RecordDeleter {
@@ -155,90 +141,69 @@ class MftTest : public RetrovaTest {
   }
   // Opens the image as the selected physical drive.
   PHYDRIVE_INFO& Mount(const Bytes& image) {
-    const auto path = WriteFile("vol.img", image);
-    EXPECT_EQ(AddImageFile(ctx(), path.string()), 1);
+    EXPECT_EQ(AddImageFile(ctx(), WriteFile("vol.img", image).string()), 1);
     ListView_SetItemState(ctx().phy_list, 0, LVIS_SELECTED, LVIS_SELECTED);
     return *static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0));
   }
-  RecordPtr Decode(Bytes rec, std::uint64_t number = 42) {
-    return RecordPtr(DecodeScanRecord(ctx(), vol_, rec, number));
-  }
+  RecordPtr Decode(Bytes rec, std::uint64_t number = 42) { return RecordPtr(DecodeScanRecord(ctx(), vol_, rec, number)); }
   static void PutAt(Bytes& image, std::uint64_t lba, const Bytes& data) {
     std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(lba * 512));
   }
   LOGDRIVE_INFO vol_;
 };
 
-void ExpectRun(const RUN_ENTRY& e, std::uint64_t vcn, std::uint64_t lcn, std::int64_t delta, std::uint64_t len) {
-  EXPECT_EQ(e.start_vcn, vcn);
-  EXPECT_EQ(e.lcn, lcn);
-  EXPECT_EQ(e.lcn_delta, delta);
-  EXPECT_EQ(e.length, len);
+using RunT = std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint64_t>;  // vcn, lcn, delta, length
+std::vector<RunT> Runs(const INODE_RECD& r) {
+  std::vector<RunT> out;
+  for (const RUN_ENTRY& e : r.run_list) out.emplace_back(e.start_vcn, e.lcn, e.lcn_delta, e.length);
+  return out;
 }
 
 }  // namespace
 
-TEST(MftUpdateSequence, CountsOffsetsAndTheOneByteCompare) {
-  Record r;
-  const Bytes b = r.Add(FileName(5, 1, "x")).Finish();
+TEST(MftUpdateSequence, ValidatesTheHeaderAndRestoresOrLeavesATornRecordAlone) {
+  const Bytes b = Record().Add(FileName(5, 1, "x")).Finish();
   EXPECT_TRUE(IsFileRecord(b));
-
-  for (std::uint16_t count : {0, 1, 2, 4}) {
-    Bytes bad = b;
-    Put16(bad, 6, count);
-    EXPECT_FALSE(IsFileRecord(bad)) << count;
-  }
-  Bytes far = b;
-  Put16(far, 4, 1023);  // array beyond the record
-  EXPECT_FALSE(IsFileRecord(far));
-  Bytes no_attrs = b;
-  Put16(no_attrs, 20, 0);
-  EXPECT_FALSE(IsFileRecord(no_attrs));
-  Bytes not_file = b;
-  not_file[0] = 'B';
-  EXPECT_FALSE(IsFileRecord(not_file));
   EXPECT_FALSE(IsFileRecord(std::span<const std::uint8_t>(b).first(1023)));
-
-  // Only the low byte of each sector's last word is compared.
-  Bytes high = b;
-  high[511] = 0xEE;
-  high[1023] = 0xEE;
+  struct Damage {
+    std::size_t off;
+    int width;
+    std::uint64_t value;
+  };
+  // Update sequence counts 0,1,2,4; its array beyond the record; no attribute
+  // offset; not FILE; the low byte of a sector's last word changed.
+  for (Damage d : {Damage{6, 2, 0}, {6, 2, 1}, {6, 2, 2}, {6, 2, 4}, {4, 2, 1023}, {20, 2, 0}, {0, 1, 'B'},
+                   {1022, 1, b[1022] ^ 1u}}) {
+    Bytes bad = b;
+    Put(bad, d.off, d.value, d.width);
+    EXPECT_FALSE(IsFileRecord(bad)) << d.off << "=" << d.value;
+  }
+  Bytes high = b;  // only the low byte of each sector's last word is compared
+  high[511] = high[1023] = 0xEE;
   EXPECT_TRUE(IsFileRecord(high));
-  Bytes low = b;
-  low[1022] ^= 1;
-  EXPECT_FALSE(IsFileRecord(low));
-}
 
-TEST(MftUpdateSequence, RestorePutsTheSavedWordsBackAndLeavesATornRecordAlone) {
-  Record rec;
-  Bytes b = rec.Finish();
-  b[50] = 0x12;  // saved words of sector 1 and 2
-  b[51] = 0x34;
-  b[52] = 0x56;
-  b[53] = 0x78;
-  Bytes restored = b;
+  Bytes saved = Record().Finish();
+  Put(saved, 50, 0x78563412, 4);  // the saved words of sectors 1 and 2
+  Bytes restored = saved;
   ASSERT_EQ(ApplyUpdateSequence(restored, 512, UpdateSequenceMode::Restore), 1);
-  EXPECT_EQ(restored[510], 0x12);
-  EXPECT_EQ(restored[511], 0x34);
-  EXPECT_EQ(restored[1022], 0x56);
-  EXPECT_EQ(restored[1023], 0x78);
-
-  Bytes checked = b;
+  EXPECT_EQ(Bytes(restored.begin() + 510, restored.begin() + 512), (Bytes{0x12, 0x34}));
+  EXPECT_EQ(Bytes(restored.begin() + 1022, restored.end()), (Bytes{0x56, 0x78}));
+  Bytes checked = saved;
   EXPECT_EQ(ApplyUpdateSequence(checked, 512, UpdateSequenceMode::Check), 1);
-  EXPECT_EQ(checked, b);
-
-  Bytes torn = b;
+  EXPECT_EQ(checked, saved);
+  Bytes torn = saved;
   torn[1022] = 0;
-  Bytes before = torn;
+  const Bytes before = torn;
   EXPECT_EQ(ApplyUpdateSequence(torn, 512, UpdateSequenceMode::Restore), 0);
   EXPECT_EQ(torn, before);
 }
 
 TEST_F(MftTest, HeaderFieldsAndNamesByNamespace) {
-  Mount(Bytes(4096, 0));
   Record rec(77, 3);
   rec.Add(FileName(0x0000123400000005ULL, 2, "LONGFI~1.TXT", 111));
   rec.Add(FileName(0x0000000100000006ULL, 1, "Long file.txt", 222));
+  EXPECT_FALSE(Decode(rec.Finish())) << "no selected drive";
+  Mount(Bytes(4096, 0));
   auto r = Decode(rec.Finish(), 9);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->own_number, 9u);
@@ -247,50 +212,33 @@ TEST_F(MftTest, HeaderFieldsAndNamesByNamespace) {
   ASSERT_TRUE(r->short_name && r->posix_name);
   EXPECT_EQ(*r->short_name, "LONGFI~1.TXT");
   EXPECT_EQ(*r->posix_name, "Long file.txt");
-  // Parent (48 bits, sequence dropped) and time come from the last name.
+  // Parent (48 bits) and time come from the last name.
   EXPECT_EQ(r->parent_number, 0x0000000100000006ULL);
   EXPECT_EQ(r->write_time, 222u);
-
-  Record posix;
-  posix.Add(FileName(5, 0, "only-posix", 333));
-  auto p = Decode(posix.Finish());
-  ASSERT_TRUE(p);
-  EXPECT_FALSE(p->posix_name);
-  EXPECT_FALSE(p->short_name);
-  EXPECT_EQ(p->parent_number, 5u);
-
-  // Names keep the low byte of each UTF-16 unit.
-  Bytes wide = FileName(5, 3, "ab");
-  Put16(wide, 24 + 66 + 2, 0x4E2D);
-  Record w;
-  w.Add(wide);
-  auto q = Decode(w.Finish());
-  ASSERT_TRUE(q && q->posix_name);
-  EXPECT_EQ(*q->posix_name, std::string("a\x2D"));
-
   Bytes again = rec.Finish();
   EXPECT_EQ(ReadRecordLongName(again), "Long file.txt");
-}
 
-TEST_F(MftTest, NoSelectedDriveDecodesNothing) {
-  Record rec;
-  rec.Add(FileName(5, 1, "a"));
-  EXPECT_FALSE(Decode(rec.Finish()));
+  auto p = Decode(Record().Add(FileName(5, 0, "only-posix", 333)).Finish());
+  ASSERT_TRUE(p);
+  EXPECT_FALSE(p->posix_name || p->short_name);
+  EXPECT_EQ(p->parent_number, 5u);
+
+  Bytes wide = FileName(5, 3, "ab");  // names keep the low byte of each UTF-16 unit
+  Put(wide, 24 + 66 + 2, 0x4E2D, 2);
+  auto q = Decode(Record().Add(wide).Finish());
+  ASSERT_TRUE(q && q->posix_name);
+  EXPECT_EQ(*q->posix_name, std::string("a\x2D"));
 }
 
 TEST_F(MftTest, ResidentDataUpTo800BytesAndOnlyTheUnnamedStream) {
   Mount(Bytes(4096, 0));
-  Record ok;
-  ok.Add(Resident(0x80, Bytes(800, 0x41)));
-  auto a = Decode(ok.Finish());
+  auto a = Decode(Record().Add(Resident(0x80, Bytes(800, 0x41))).Finish());
   ASSERT_TRUE(a);
   EXPECT_EQ(a->data_size, 800u);
   EXPECT_EQ(a->resident_data, Bytes(800, 0x41)) << "restored under the update sequence";
   EXPECT_EQ(a->data_nonresident, 0u);
 
-  Record big;
-  big.Add(Resident(0x80, Bytes(801, 0x41)));
-  auto b = Decode(big.Finish());
+  auto b = Decode(Record().Add(Resident(0x80, Bytes(801, 0x41))).Finish());
   ASSERT_TRUE(b);
   EXPECT_EQ(b->data_size, 0u);
   EXPECT_TRUE(b->resident_data.empty());
@@ -309,48 +257,35 @@ TEST_F(MftTest, ResidentDataUpTo800BytesAndOnlyTheUnnamedStream) {
   EXPECT_EQ(c->data_size_kb, 0u);
 }
 
-TEST_F(MftTest, RunListsDecodeRelativeOffsetsSignsAndSparseRuns) {
+TEST_F(MftTest, RunListsDecodeRelativeOffsetsAndSparseRunsAndStopAtTheVolumeEdge) {
   Mount(Bytes(4096, 0));
-  Record rec;
-  rec.Add(NonResident(0x80,
-                      {0x21, 0x10, 0x00, 0x01,  // 16 clusters at 256
-                       0x11, 0x08, 0xF0,        // 8 at 256 - 16
-                       0x11, 0x04, 0xFF,        // 4 at 240 - 1
-                       0x01, 0x03,              // 3 sparse
-                       0x11, 0x80, 0x01,        // length -128: ends the list
-                       0x11, 0x01, 0x01},
-                      31 * 4096 + 5));
-  auto r = Decode(rec.Finish());
+  auto r = Decode(Record()
+                      .Add(NonResident(0x80,
+                                       {0x21, 0x10, 0x00, 0x01,  // 16 clusters at 256
+                                        0x11, 0x08, 0xF0,        // 8 at 256 - 16
+                                        0x11, 0x04, 0xFF,        // 4 at 240 - 1
+                                        0x01, 0x03,              // 3 sparse
+                                        0x11, 0x80, 0x01,        // length -128: ends the list
+                                        0x11, 0x01, 0x01},
+                                       31 * 4096 + 5))
+                      .Finish());
   ASSERT_TRUE(r);
   EXPECT_EQ(r->data_nonresident, 1u);
   EXPECT_EQ(r->data_size, 31u * 4096 + 5);
   EXPECT_EQ(r->data_size_kb, 124u);
-  ASSERT_EQ(r->run_list.size(), 4u);
-  ExpectRun(r->run_list[0], 0, 256, 256, 16);
-  ExpectRun(r->run_list[1], 16, 240, -16, 8);
-  ExpectRun(r->run_list[2], 24, 239, -1, 4);
-  ExpectRun(r->run_list[3], 28, 239, 0, 3);
-}
+  EXPECT_EQ(Runs(*r), (std::vector<RunT>{{0, 256, 256, 16}, {16, 240, -16, 8}, {24, 239, -1, 4}, {28, 239, 0, 3}}));
 
-TEST_F(MftTest, RunsOutsideTheGivenVolumeCutTheList) {
-  Mount(Bytes(4096, 0));
-  vol_.cluster_count = 1000;
-  Record beyond;
-  beyond.Add(NonResident(0x80, {0x11, 0x10, 0x64, 0x21, 0x10, 0x00, 0x04, 0x11, 0x01, 0x01}, 4096));
-  auto a = Decode(beyond.Finish());
+  // Runs past the volume's clusters, or before its start, cut the list.
+  const Bytes beyond =
+      Record().Add(NonResident(0x80, {0x11, 0x10, 0x64, 0x21, 0x10, 0x00, 0x04, 0x11, 0x01, 0x01}, 4096)).Finish();
+  auto a = Decode(beyond);
   ASSERT_TRUE(a);
-  ASSERT_EQ(a->run_list.size(), 1u);
-  ExpectRun(a->run_list[0], 0, 100, 100, 16);
-
-  Record negative;
-  negative.Add(NonResident(0x80, {0x11, 0x01, 0x05, 0x11, 0x01, 0xF0}, 4096));
-  auto b = Decode(negative.Finish());
+  EXPECT_EQ(Runs(*a), (std::vector<RunT>{{0, 100, 100, 16}}));
+  auto b = Decode(Record().Add(NonResident(0x80, {0x11, 0x01, 0x05, 0x11, 0x01, 0xF0}, 4096)).Finish());
   ASSERT_TRUE(b);
   EXPECT_EQ(b->run_list.size(), 1u);
-
-  // The same runs on a larger volume are kept: the test uses the volume passed in.
-  vol_.cluster_count = 5000;
-  auto c = Decode(beyond.Finish());
+  vol_.cluster_count = 5000;  // the bound is the volume passed in
+  auto c = Decode(beyond);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->run_list.size(), 3u);
 }
@@ -358,146 +293,106 @@ TEST_F(MftTest, RunsOutsideTheGivenVolumeCutTheList) {
 TEST_F(MftTest, HostileRecordsDecodePartlyOrNotAtAll) {
   Mount(Bytes(4096, 0));
   {  // An attribute reaching past the record ends the walk; what came before stays.
-    Record rec;
-    rec.Add(FileName(5, 1, "kept"));
     Bytes huge = Resident(0x80, Bytes(8, 1));
-    Put32(huge, 4, 0x10000);
-    rec.Add(huge);
-    auto r = Decode(rec.Finish());
+    Put(huge, 4, 0x10000, 4);
+    auto r = Decode(Record().Add(FileName(5, 1, "kept")).Add(huge).Finish());
     ASSERT_TRUE(r && r->posix_name);
     EXPECT_EQ(*r->posix_name, "kept");
     EXPECT_TRUE(r->resident_data.empty());
   }
   {  // Length 0 cannot be walked past.
-    Record rec;
     Bytes zero = FileName(5, 1, "x");
-    Put32(zero, 4, 0);
-    rec.Add(zero);
-    EXPECT_FALSE(Decode(rec.Finish()));
+    Put(zero, 4, 0, 4);
+    EXPECT_FALSE(Decode(Record().Add(zero).Finish()));
   }
-  {  // A name longer than its value, value offsets beyond the attribute.
-    Record rec;
+  {  // A name longer than its value; value offsets and lengths beyond the attribute.
     Bytes long_name = FileName(5, 1, "abc");
     long_name[24 + 64] = 200;
-    rec.Add(long_name);
     Bytes far_name = FileName(5, 2, "abc");
-    Put16(far_name, 20, 0xFFF0);
-    rec.Add(far_name);
+    Put(far_name, 20, 0xFFF0, 2);
     Bytes far_data = Resident(0x80, Bytes(16, 1));
-    Put16(far_data, 20, 0xFFF0);
-    rec.Add(far_data);
+    Put(far_data, 20, 0xFFF0, 2);
     Bytes long_data = Resident(0x80, Bytes(16, 1));
-    Put32(long_data, 16, 500);
-    rec.Add(long_data);
-    auto r = Decode(rec.Finish());
+    Put(long_data, 16, 500, 4);
+    auto r = Decode(Record().Add(long_name).Add(far_name).Add(far_data).Add(long_data).Finish());
     ASSERT_TRUE(r);
-    EXPECT_FALSE(r->posix_name);
-    EXPECT_FALSE(r->short_name);
+    EXPECT_FALSE(r->posix_name || r->short_name);
     EXPECT_TRUE(r->resident_data.empty());
   }
-  {  // A run list whose last run needs more bytes than its attribute has.
-    Record rec;
+  {  // The last run needs more bytes than its attribute has; the next attribute's first byte is not it.
     Bytes a = NonResident(0x80, {0x11, 0x02, 0x05, 0x11, 0x01}, 4096);
-    const std::uint32_t cut = 64 + 5;
-    Put32(a, 4, cut);
-    a.resize(cut);
-    rec.Add(a);
-    rec.Add(Resident(0x10, Bytes(8, 0)));  // its first byte would be the missing offset
-    auto r = Decode(rec.Finish());
+    Put(a, 4, 64 + 5, 4);
+    a.resize(64 + 5);
+    auto r = Decode(Record().Add(a).Add(Resident(0x10, Bytes(8, 0))).Finish());
     ASSERT_TRUE(r);
     EXPECT_EQ(r->run_list.size(), 1u);
   }
   {  // Run-list offset beyond the attribute; a non-resident header cut short.
-    Record rec;
     Bytes a = NonResident(0x80, {0x11, 0x02, 0x05}, 4096);
-    Put16(a, 32, 0xFFFF);
-    rec.Add(a);
+    Put(a, 32, 0xFFFF, 2);
     Bytes shortnr = Resident(0x80, Bytes(8, 0));
     shortnr[8] = 1;
-    rec.Add(shortnr);
-    auto r = Decode(rec.Finish());
+    auto r = Decode(Record().Add(a).Add(shortnr).Finish());
     ASSERT_TRUE(r);
     EXPECT_TRUE(r->run_list.empty());
   }
-  {  // First attribute in the record's last bytes, and a header cut at the end.
+  {  // First attribute in the record's last bytes, then an offset past the end.
     Bytes b = Record().Finish();
-    Put16(b, 20, 1020);
+    Put(b, 20, 1020, 2);
     b[1020] = 0x30;
     auto r = Decode(b);
     ASSERT_TRUE(r);
     EXPECT_FALSE(r->posix_name);
-    Put16(b, 20, 0xFFFF);
+    Put(b, 20, 0xFFFF, 2);
     EXPECT_TRUE(Decode(b));
   }
   {  // At most ten attributes are looked at.
     Record rec;
     for (int i = 0; i < 10; ++i) rec.Add(Resident(0x10, Bytes(8, 0)));
-    rec.Add(FileName(5, 1, "eleventh"));
-    auto r = Decode(rec.Finish());
+    auto r = Decode(rec.Add(FileName(5, 1, "eleventh")).Finish());
     ASSERT_TRUE(r);
     EXPECT_FALSE(r->posix_name);
   }
-  {  // Resident attribute lists: value offset above 500, an entry of length 0.
-    Record rec;
+  {  // Resident lists: value offset above 500, an entry of length 0; any list needs the $MFT map.
     Bytes far = Resident(0x20, ListEntry(0x30, 9, 0));
-    Put16(far, 20, 504);
-    Put32(far, 4, 600);
+    Put(far, 20, 504, 2);
+    Put(far, 4, 600, 4);
     far.resize(600);
-    Put32(far, 16, 32);
-    rec.Add(far);
-    EXPECT_FALSE(Decode(rec.Finish()));
-
-    Record zero;
+    Put(far, 16, 32, 4);
+    EXPECT_FALSE(Decode(Record().Add(far).Finish()));
     Bytes e = ListEntry(0x30, 9, 0);
-    Put16(e, 4, 0);
-    zero.Add(Resident(0x20, e));
-    EXPECT_FALSE(Decode(zero.Finish()));
-  }
-  {  // A list needs the $MFT map to reach the records it names.
-    Record rec;
-    rec.Add(Resident(0x20, ListEntry(0x30, 9, 0)));
-    EXPECT_FALSE(Decode(rec.Finish()));
+    Put(e, 4, 0, 2);
+    EXPECT_FALSE(Decode(Record().Add(Resident(0x20, e)).Finish()));
+    EXPECT_FALSE(Decode(Record().Add(Resident(0x20, ListEntry(0x30, 9, 0))).Finish()));
   }
 }
 
 // A volume at LBA 64 with 4 KiB clusters whose $MFT is in three runs, the
 // third one described by an extension record reached through a non-resident
-// attribute list:
-//   records 0-7 at cluster 4, 8-11 at cluster 20, 12-19 at cluster 30.
+// attribute list: records 0-7 at cluster 4, 8-11 at cluster 20, 12-19 at cluster 30.
 class FragmentedMftTest : public MftTest {
  protected:
   static constexpr std::uint64_t kStart = 64;
   static std::uint64_t Lba(std::uint64_t cluster) { return kStart + cluster * 8; }
-
+  static std::uint64_t RecordLba(std::uint64_t n) {
+    return n < 8 ? Lba(4) + 2 * n : n < 12 ? Lba(20) + 2 * (n - 8) : Lba(30) + 2 * (n - 12);
+  }
   void SetUp() override {
     MftTest::SetUp();
     vol_.start_lba = kStart;
     vol_.cluster_count = 100;
     vol_.mft_lba = static_cast<std::int64_t>(Lba(4));
     image_.assign((kStart + 100 * 8) * 512, 0);
-
     const Bytes mft_list = Concat({ListEntry(0x10, 0, 0), ListEntry(0x30, 0, 0), ListEntry(0x80, 0, 0),
                                    ListEntry(0x80, 3, 3), ListEntry(0xB0, 0, 0)});
     PutAt(image_, Lba(40), mft_list);
     Record mft(0);
-    mft.Add(Resident(0x10, Bytes(48, 0)));
-    mft.Add(NonResident(0x20, {0x11, 0x01, 0x28}, mft_list.size()));
-    mft.Add(FileName(5, 3, "$MFT"));
-    mft.Add(NonResident(0x80, {0x11, 0x02, 0x04, 0x11, 0x01, 0x10}, 20 * 1024));
+    mft.Add(Resident(0x10, Bytes(48, 0))).Add(NonResident(0x20, {0x11, 0x01, 0x28}, mft_list.size()));
+    mft.Add(FileName(5, 3, "$MFT")).Add(NonResident(0x80, {0x11, 0x02, 0x04, 0x11, 0x01, 0x10}, 20 * 1024));
     PutAt(image_, Lba(4), mft.Finish());
-    Record ext(3);
-    ext.Add(NonResident(0x80, {0x11, 0x02, 0x1E}, 0, 3));
-    PutAt(image_, Lba(4) + 6, ext.Finish());
-    for (std::uint32_t n : {9u, 14u}) {
-      Record plain(n);
-      plain.Add(FileName(5, 1, "file" + std::to_string(n)));
-      PutAt(image_, RecordLba(n), plain.Finish());
-    }
-  }
-  static std::uint64_t RecordLba(std::uint64_t n) {
-    if (n < 8) return Lba(4) + 2 * n;
-    if (n < 12) return Lba(20) + 2 * (n - 8);
-    return Lba(30) + 2 * (n - 12);
+    PutAt(image_, Lba(4) + 6, Record(3).Add(NonResident(0x80, {0x11, 0x02, 0x1E}, 0, 3)).Finish());
+    for (std::uint32_t n : {9u, 14u})
+      PutAt(image_, RecordLba(n), Record(n).Add(FileName(5, 1, "file" + std::to_string(n))).Finish());
   }
   Bytes image_;
 };
@@ -506,19 +401,13 @@ TEST_F(FragmentedMftTest, NonResidentListBuildsTheWholeMapAndMapsLaterRuns) {
   PHYDRIVE_INFO& drive = Mount(image_);
   ASSERT_EQ(DecodeMftRecord(ctx(), drive, vol_), 1);
   const INODE_RECD* mft = ctx().mft_inode;
-  ASSERT_TRUE(mft);
-  ASSERT_TRUE(mft->posix_name);
+  ASSERT_TRUE(mft && mft->posix_name);
   EXPECT_EQ(*mft->posix_name, "$MFT");
   EXPECT_EQ(mft->data_size_kb, 20u);
-  ASSERT_EQ(mft->run_list.size(), 3u);
-  ExpectRun(mft->run_list[0], 0, 4, 4, 2);
-  ExpectRun(mft->run_list[1], 2, 20, 16, 1);
-  ExpectRun(mft->run_list[2], 3, 30, 30, 2);
+  EXPECT_EQ(Runs(*mft), (std::vector<RunT>{{0, 4, 4, 2}, {2, 20, 16, 1}, {3, 30, 30, 2}}));
 
   Bytes buf(1024);
-  EXPECT_EQ(MapRecordToLba(ctx(), drive, vol_, mft, buf, 0), Lba(4));
-  EXPECT_EQ(MapRecordToLba(ctx(), drive, vol_, mft, buf, 9), RecordLba(9));
-  EXPECT_EQ(MapRecordToLba(ctx(), drive, vol_, mft, buf, 14), RecordLba(14));
+  for (std::uint64_t n : {0, 9, 14}) EXPECT_EQ(MapRecordToLba(ctx(), drive, vol_, mft, buf, n), RecordLba(n)) << n;
   auto fourteen = RecordPtr(DecodeScanRecord(ctx(), vol_, buf, 14));
   ASSERT_TRUE(fourteen);
   EXPECT_EQ(fourteen->posix_name.value_or(""), "file14");
@@ -533,27 +422,20 @@ TEST_F(FragmentedMftTest, NonResidentListBuildsTheWholeMapAndMapsLaterRuns) {
   EXPECT_EQ(ctx().mft_inode, nullptr);
 }
 
-TEST_F(FragmentedMftTest, FileInManyExtentsTakesItsDataFromTheRecordsTheListNames) {
+TEST_F(FragmentedMftTest, AttributeListsTakeDataFromTheRecordsTheyNameAndStopAtTheirValue) {
   // Record 16 lists its name in itself, its data in 17 (VCN 0, listed twice)
   // and 18 (VCN 5), and a named stream in itself that must not become its data.
   const Bytes list = Concat({ListEntry(0x10, 16, 0), ListEntry(0x30, 16, 0), ListEntry(0x30, 16, 0),
                              ListEntry(0x80, 17, 0), ListEntry(0x80, 17, 0), ListEntry(0x80, 16, 0, "Zone"),
-                             ListEntry(0x80, 18, 5),
-                             ListEntry(0x90, 16, 0)});
+                             ListEntry(0x80, 18, 5), ListEntry(0x90, 16, 0)});
   PutAt(image_, Lba(41), list);
   Record base(16);
-  base.Add(Resident(0x10, Bytes(48, 0)));
-  base.Add(NonResident(0x20, {0x11, 0x01, 0x29}, list.size()));
-  base.Add(FileName(5, 2, "BIGFIL~1.BIN", 1));
-  base.Add(FileName(5, 1, "big file.bin", 2));
+  base.Add(Resident(0x10, Bytes(48, 0))).Add(NonResident(0x20, {0x11, 0x01, 0x29}, list.size()));
+  base.Add(FileName(5, 2, "BIGFIL~1.BIN", 1)).Add(FileName(5, 1, "big file.bin", 2));
   base.Add(Resident(0x80, Bytes(26, 0x5A), "Zone"));
   PutAt(image_, RecordLba(16), base.Finish());
-  Record first(17);
-  first.Add(NonResident(0x80, {0x11, 0x05, 0x32}, 40000));
-  PutAt(image_, RecordLba(17), first.Finish());
-  Record second(18);
-  second.Add(NonResident(0x80, {0x11, 0x05, 0x3C}, 0, 5));
-  PutAt(image_, RecordLba(18), second.Finish());
+  PutAt(image_, RecordLba(17), Record(17).Add(NonResident(0x80, {0x11, 0x05, 0x32}, 40000)).Finish());
+  PutAt(image_, RecordLba(18), Record(18).Add(NonResident(0x80, {0x11, 0x05, 0x3C}, 0, 5)).Finish());
 
   PHYDRIVE_INFO& drive = Mount(image_);
   Bytes rec(1024);
@@ -570,29 +452,21 @@ TEST_F(FragmentedMftTest, FileInManyExtentsTakesItsDataFromTheRecordsTheListName
   EXPECT_EQ(r->data_size_kb, 39u);
   EXPECT_EQ(r->data_nonresident, 1u);
   EXPECT_TRUE(r->resident_data.empty());
-  ASSERT_EQ(r->run_list.size(), 2u);
-  ExpectRun(r->run_list[0], 0, 50, 50, 5);
-  ExpectRun(r->run_list[1], 5, 60, 60, 5);
+  EXPECT_EQ(Runs(*r), (std::vector<RunT>{{0, 50, 50, 5}, {5, 60, 60, 5}}));
   ASSERT_FALSE(DebugLines().empty());
   EXPECT_EQ(DebugLines().back(), "ATTR List INDEXROOT");
 
   // A list whose clusters run off the volume's range cannot be read.
   Bytes broken = base.Finish();
-  Bytes bad_list = NonResident(0x20, {0x11, 0x01, 0x7F, 0x00}, list.size());
+  const Bytes bad_list = NonResident(0x20, {0x11, 0x01, 0x7F, 0x00}, list.size());
   std::copy(bad_list.begin(), bad_list.end(), broken.begin() + 56 + 72);
   EXPECT_FALSE(Decode(broken, 16));
-}
 
-TEST_F(FragmentedMftTest, ResidentListStopsAtItsValue) {
-  // The end marker follows the list directly; the walk must not read it as an entry.
-  PHYDRIVE_INFO& drive = Mount(image_);
-  ASSERT_EQ(DecodeMftRecord(ctx(), drive, vol_), 1);
-  Record rec(10);
-  rec.Add(Resident(0x20, Concat({ListEntry(0x30, 9, 0), ListEntry(0x80, 14, 0)})));
-  auto r = Decode(rec.Finish(), 10);
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->posix_name.value_or(""), "file9");
-  EXPECT_EQ(r->data_size, 0u);
+  // A resident list stops at its value: the end marker after it is not an entry.
+  auto ten = Decode(Record(10).Add(Resident(0x20, Concat({ListEntry(0x30, 9, 0), ListEntry(0x80, 14, 0)}))).Finish(), 10);
+  ASSERT_TRUE(ten);
+  EXPECT_EQ(ten->posix_name.value_or(""), "file9");
+  EXPECT_EQ(ten->data_size, 0u);
 }
 
 TEST_F(MftTest, LocatorReadsOneRecordWithHalfKilobyteClusters) {
@@ -602,18 +476,13 @@ TEST_F(MftTest, LocatorReadsOneRecordWithHalfKilobyteClusters) {
   vol_.bytes_per_cluster = 512;
   vol_.mft_lba = 12345;
   Bytes image((kStart + 4 + 2) * 512, 0);  // the image ends with the record
-  Record mirr;
-  mirr.Add(FileName(5, 1, "$MFTMirr"));
-  PutAt(image, kStart + 4, mirr.Finish());
+  PutAt(image, kStart + 4, Record().Add(FileName(5, 1, "$MFTMirr")).Finish());
   PHYDRIVE_INFO& drive = Mount(image);
   EXPECT_EQ(LocateMft(ctx(), drive, vol_), 0);
   EXPECT_EQ(vol_.mft_lba, 12345);
   EXPECT_EQ(drive.read_errors, 0u) << "candidates beyond the drive are not read";
 
-  Record mft;
-  mft.Add(FileName(5, 2, "MFT"));
-  mft.Add(FileName(5, 3, "$MFT"));
-  PutAt(image, kStart + 4, mft.Finish());
+  PutAt(image, kStart + 4, Record().Add(FileName(5, 2, "MFT")).Add(FileName(5, 3, "$MFT")).Finish());
   WriteFile("vol.img", image);
   EXPECT_EQ(LocateMft(ctx(), drive, vol_), 1);
   EXPECT_EQ(vol_.mft_lba, static_cast<std::int64_t>(kStart + 4));

@@ -1,7 +1,4 @@
 // Volume records from boot records and from partition entries alone.
-#include "disk/phydrive.h"
-#include "test_support.h"
-#include "volume/logdrive.h"
 #include "volume/mount.h"
 #include "volume/partition.h"
 #include "volume_images.h"
@@ -66,39 +63,32 @@ TEST(MountTests, OnlyTheFourKnownOemNamesAreMounted) {
 }
 
 TEST(MountTests, DefaultClusterSizes) {
-  EXPECT_EQ(ClusterSizeForVolume(20000, 1), 8u);
-  EXPECT_EQ(ClusterSizeForVolume(100000, 2), 4u);
-  EXPECT_EQ(ClusterSizeForVolume(16001, 1), 4u);
-  EXPECT_EQ(ClusterSizeForVolume(67108853, 3), 32u);
-  EXPECT_EQ(ClusterSizeForVolume(67108854, 3), 64u) << "the last limit is 67108854";
-  EXPECT_EQ(ClusterSizeForVolume(67108854, 4), 8u);
-  EXPECT_EQ(ClusterSizeForVolume(1000, 6), 8u);
+  const std::vector<std::tuple<std::uint64_t, int, std::uint32_t>> cases = {
+      {20000, 1, 8}, {100000, 2, 4}, {16001, 1, 4}, {67108853, 3, 32},
+      {67108854, 3, 64},  // the last limit is 67108854
+      {67108854, 4, 8},   {1000, 6, 8}};
+  for (const auto& [sectors, type, spc] : cases)
+    EXPECT_EQ(ClusterSizeForVolume(sectors, type), spc) << sectors << " sectors, type " << type;
 }
 
-class BuildFromEntryTest : public RetrovaTest {
+class BuildFromEntryTest : public VolumeImageTest {
  protected:
-  PHYDRIVE_INFO& Drive(std::uint64_t sectors, const std::map<std::uint64_t, Sector>& content) {
+  PHYDRIVE_INFO& Disk(std::uint64_t sectors, const std::map<std::uint64_t, Sector>& content) {
     OpenMainWindow();
-    const auto path = TempDir() / "disk.img";
-    WriteImage(path, sectors, content);
-    EXPECT_EQ(AddImageFile(ctx(), path.string()), 1);
-    return *static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0));
+    AddDisk(sectors, content);
+    return Drive(0);
   }
   static std::vector<std::uint8_t> EntryBytes(const Entry& e) {
     Sector s{};
     PutEntry(s, 0, e);
     return {s.begin() + 446, s.begin() + 462};
   }
-  static Sector MediaByte() {
-    Sector s{};
-    s[0] = 0xF8;
-    return s;
-  }
+  static constexpr Sector kMediaByte{0xF8};
 };
 
 TEST_F(BuildFromEntryTest, FatSizeIsFoundByTheMediaByteOfTheSecondFat) {
   // FAT32, 200000 sectors, 4 per cluster, 32 reserved: the estimate is 390.
-  PHYDRIVE_INFO& d = Drive(300000, {{95 + 390, MediaByte()}, {95 + 300, MediaByte()}});
+  PHYDRIVE_INFO& d = Disk(300000, {{95 + 390, kMediaByte}, {95 + 300, kMediaByte}});
   EXPECT_EQ(EstimateFatSectors(ctx(), d, 3, 4, 200000, 32, 95), 390u) << "the estimate is confirmed";
   EXPECT_EQ(EstimateFatSectors(ctx(), d, 3, 8, 200000, 32, 95), 300u) << "else the first media byte after F";
   EXPECT_EQ(EstimateFatSectors(ctx(), d, 3, 4, 200000, 32, 5000), 390u) << "none found: the estimate";
@@ -109,7 +99,7 @@ TEST_F(BuildFromEntryTest, FatSizeIsFoundByTheMediaByteOfTheSecondFat) {
 }
 
 TEST_F(BuildFromEntryTest, RecordsBuiltFromEntriesAlone) {
-  PHYDRIVE_INFO& d = Drive(200000, {{63 + 32 + 200, MediaByte()}});
+  PHYDRIVE_INFO& d = Disk(200000, {{63 + 32 + 200, kMediaByte}});
   const LOGDRIVE_INFO* v = BuildLogDriveFromEntry(ctx(), d, EntryBytes({0x0C, 63, 100000}), 63);
   ASSERT_NE(v, nullptr);
   EXPECT_STREQ(v->oem_name, "MSDOS5.0");

@@ -24,7 +24,6 @@ TEST(TreeModel, SortedInsertIgnoresCaseAndKeepsEqualsInArrivalOrder) {
   TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "aa", 0, 0, nullptr);
   EXPECT_EQ(ChildTexts(&tv.root).front(), "zz");
   EXPECT_EQ(ChildTexts(&tv.root).back(), "aa");
-  EXPECT_EQ(TreeView_GetCount(&tv), 8u);
 }
 
 TEST(TreeModel, DeletingASubtreeUnlinksItAndCountsEveryDescendant) {
@@ -52,12 +51,8 @@ TEST(TreeModel, DeletingASubtreeUnlinksItAndCountsEveryDescendant) {
 TEST(TreeModel, AVeryDeepTreeIsDeletedAndDestroyedWithoutRecursion) {
   auto tv = std::make_unique<TreeView>();
   TreeItem* parent = nullptr;
-  TreeItem* top = nullptr;
-  for (int i = 0; i < 200000; ++i) {
-    parent = TreeView_InsertItem(tv.get(), parent, TreeInsert::Last, "d", 0, 0, nullptr);
-    if (!top) top = parent;
-  }
-  TreeItem* mid = top;
+  for (int i = 0; i < 200000; ++i) parent = TreeView_InsertItem(tv.get(), parent, TreeInsert::Last, "d", 0, 0, nullptr);
+  TreeItem* mid = tv->root.first_child;
   for (int i = 0; i < 100000; ++i) mid = mid->first_child;
   TreeView_DeleteItem(tv.get(), mid);
   EXPECT_EQ(TreeView_GetCount(tv.get()), 100000u);
@@ -131,12 +126,9 @@ TEST_F(QueueTest, ScriptedMessagesReachTheModalDialogAndEndIt) {
   EXPECT_TRUE(LiveDialogs().empty());
 }
 
-TEST_F(QueueTest, ADialogWithNothingLeftToHappenEndsInsteadOfHanging) {
-  EXPECT_EQ(RunDialog(IDD_ABOUT, RecordingProc, nullptr), -1);
+TEST_F(QueueTest, IdleDialogsEndAndMessagesForAGoneDialogAreDropped) {
+  EXPECT_EQ(RunDialog(IDD_ABOUT, RecordingProc, nullptr), -1) << "nothing left to happen must not hang";
   EXPECT_EQ(RunDialog(4242, RecordingProc, nullptr), -1) << "unknown template";
-}
-
-TEST_F(QueueTest, MessagesForAGoneDialogAreDropped) {
   auto dlg = CreateDialogModel(IDD_ABOUT, RecordingProc, nullptr);
   PostCommand(dlg.get(), 5);
   EXPECT_FALSE(QueueEmpty());
@@ -161,13 +153,7 @@ TEST_F(QueueTest, ACheckBoxTogglesOnlyAfterTheOwnerHandledTheClick) {
 }
 
 TEST(TreeModel, SortedInsertIntoManyChildrenMatchesTheSiblingWalk) {
-  // The reference: the walk back from the last child, on a plain list of texts.
-  std::vector<std::string> ref;
-  auto ref_insert = [&ref](const std::string& t) {
-    std::size_t pos = ref.size();
-    while (pos > 0 && TreeView_CompareText(ref[pos - 1], t) > 0) --pos;
-    ref.insert(ref.begin() + static_cast<std::ptrdiff_t>(pos), t);
-  };
+  std::vector<std::string> ref;  // the walk back from the last child, on a plain list
   TreeView tv;
   std::uint32_t seed = 12345;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
@@ -185,11 +171,12 @@ TEST(TreeModel, SortedInsertIntoManyChildrenMatchesTheSiblingWalk) {
       ref.front() = "a" + t;
     } else {
       TreeView_InsertItem(&tv, nullptr, TreeInsert::Sort, t, 0, 0, nullptr);
-      ref_insert(t);
+      auto pos = ref.end();
+      while (pos != ref.begin() && TreeView_CompareText(pos[-1], t) > 0) --pos;
+      ref.insert(pos, t);
     }
     if (i % 100 == 99) {
       ASSERT_EQ(ChildTexts(&tv.root), ref) << "after step " << i;
     }
   }
-  EXPECT_EQ(ChildTexts(&tv.root), ref);
 }

@@ -21,29 +21,45 @@
 #include "platform/frontend.h"
 #include "res/ids.h"
 
-// A committed fixture image, tests/fixtures/<name>.gz, unpacked once into the
-// build tree with gzip; its path. Fails the test when it is missing.
+// tests/fixtures/<name>.gz unpacked once into the build tree; its path.
 inline std::filesystem::path GuiFixture(const std::string& name) {
   namespace fs = std::filesystem;
   const fs::path src = fs::path(RETROVA_FIXTURES) / (name + ".gz");
   const fs::path dst = fs::path(RETROVA_FIXTURE_CACHE) / name;
-  if (!fs::exists(src)) {
-    ADD_FAILURE() << "missing fixture " << src;
-    return dst;
-  }
   std::error_code ec;
-  if (!fs::exists(dst) || fs::last_write_time(dst, ec) < fs::last_write_time(src, ec)) {
+  if (!fs::exists(src)) ADD_FAILURE() << "missing fixture " << src;
+  else if (!fs::exists(dst) || fs::last_write_time(dst, ec) < fs::last_write_time(src, ec)) {
     fs::create_directories(dst.parent_path());
     // A private name first: test processes run in parallel.
     const std::string tmp = dst.string() + ".tmp" + std::to_string(::getpid());
-    if (std::system(("gzip -dc '" + src.string() + "' > '" + tmp + "'").c_str()) != 0) {
-      ADD_FAILURE() << "cannot unpack " << src;
-      return dst;
-    }
-    fs::rename(tmp, dst);
+    if (std::system(("gzip -dc '" + src.string() + "' > '" + tmp + "'").c_str()) != 0) ADD_FAILURE() << "cannot unpack " << src;
+    else fs::rename(tmp, dst);
   }
   return dst;
 }
+
+inline std::vector<Msg> TakeQueue() {
+  std::vector<Msg> out;
+  for (const Msg* m; (m = PeekQueue()); DropQueueFront()) out.push_back(*m);
+  return out;
+}
+
+// Points inside an item's text and inside its check box, where the style puts them.
+template <class V>
+QRect ItemPart(V* v, const QModelIndex& i, QStyle::SubElement part) {
+  const QStyleOptionViewItem opt = v->itemOption(i);
+  return v->style()->subElementRect(part, &opt, v);
+}
+template <class V>
+QPoint LabelAt(V* v, const QModelIndex& i) {
+  const QRect r = ItemPart(v, i, QStyle::SE_ItemViewItemText);
+  return {r.left() + 6, r.center().y()};
+}
+template <class V>
+QPoint BoxAt(V* v, const QModelIndex& i) {
+  return ItemPart(v, i, QStyle::SE_ItemViewItemCheckIndicator).center();
+}
+inline void ClickAt(QAbstractItemView* v, QPoint p) { QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, p); }
 
 class GuiTest : public ::testing::Test {
  protected:
@@ -56,8 +72,7 @@ class GuiTest : public ::testing::Test {
     std::filesystem::remove_all(temp_);
     std::filesystem::create_directories(temp_ / "sys");
     saved_source_ = CurrentDriveSource();
-    CurrentDriveSource().sysfs_block = (temp_ / "sys").string();
-    CurrentDriveSource().dev_dir = (temp_ / "sys").string();
+    CurrentDriveSource().sysfs_block = CurrentDriveSource().dev_dir = (temp_ / "sys").string();
   }
 
   void TearDown() override {
@@ -71,8 +86,7 @@ class GuiTest : public ::testing::Test {
     std::filesystem::remove_all(temp_);
   }
 
-  // Builds dialog 101 with its widgets and runs its initialisation, as
-  // RunDialogModel does before its loop.
+  // Builds dialog 101 and runs its initialisation, as RunDialogModel does before its loop.
   Dialog* OpenMain() {
     main_ = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
     fe_DialogCreated(main_.get());
@@ -91,8 +105,7 @@ class GuiTest : public ::testing::Test {
   }
 
   void Drain() {
-    while (DispatchNext()) {
-    }
+    while (DispatchNext()) continue;
     gui::SyncAllDialogs();
   }
 

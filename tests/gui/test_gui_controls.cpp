@@ -7,19 +7,6 @@
 
 #include "gui_fixture.h"
 
-namespace {
-
-std::vector<Msg> TakeQueue() {
-  std::vector<Msg> out;
-  while (const Msg* m = PeekQueue()) {
-    out.push_back(*m);
-    DropQueueFront();
-  }
-  return out;
-}
-
-}  // namespace
-
 class ControlsTest : public GuiTest {
  protected:
   void SetUp() override {
@@ -27,14 +14,10 @@ class ControlsTest : public GuiTest {
     using K = ControlKind;
     tmpl_ = DialogTemplate{900, "Options", "Arial", 8, 0, 0, 200, 120, dlgstyle::Caption, 0, {}};
     tmpl_.controls = {
-        {301, K::CheckBox, "Verify", 10, 10, 80, 10, 0},
-        {311, K::RadioButton, "Fast", 10, 25, 80, 10, 0},
-        {312, K::RadioButton, "Slow", 10, 35, 80, 10, 0},
-        {313, K::RadioButton, "Thorough", 10, 45, 80, 10, 0},
-        {-1, K::Static, "Pattern:", 10, 60, 40, 8, 0},
-        {321, K::RadioButton, "Zeros", 100, 25, 80, 10, 0},
-        {322, K::RadioButton, "Random", 100, 35, 80, 10, 0},
-        {331, K::ComboBox, "", 10, 75, 100, 80, 0},
+        {301, K::CheckBox, "Verify", 10, 10, 80, 10, 0},   {311, K::RadioButton, "Fast", 10, 25, 80, 10, 0},
+        {312, K::RadioButton, "Slow", 10, 35, 80, 10, 0},  {313, K::RadioButton, "Thorough", 10, 45, 80, 10, 0},
+        {-1, K::Static, "Pattern:", 10, 60, 40, 8, 0},     {321, K::RadioButton, "Zeros", 100, 25, 80, 10, 0},
+        {322, K::RadioButton, "Random", 100, 35, 80, 10, 0}, {331, K::ComboBox, "", 10, 75, 100, 80, 0},
     };
     // A live dialog (the queue takes messages only for those) given this template.
     dlg_ = CreateDialogModel(IDD_ABOUT, nullptr, nullptr);
@@ -57,48 +40,52 @@ class ControlsTest : public GuiTest {
     dlg_.reset();
     GuiTest::TearDown();
   }
-  gui::DialogWindow* Open() {
-    window_ = std::make_unique<gui::DialogWindow>(dlg_.get(), nullptr);
-    window_->show();
-    return window_.get();
-  }
   Control* Model(int id) { return GetDlgItem(dlg_.get(), id); }
   template <class W>
   W* At(int id) {
     return qobject_cast<W*>(window_->widgetFor(id));
   }
-  static void Change(Control* c) { ++c->version; }
+  // The engine's own change, shown at the next sync; it notifies nobody.
+  void EngineSets(int id, auto change) {
+    change(*Model(id));
+    ++Model(id)->version;
+    window_->sync();
+  }
 
   DialogTemplate tmpl_;
   std::unique_ptr<Dialog> dlg_;
   std::unique_ptr<gui::DialogWindow> window_;
 };
 
-TEST_F(ControlsTest, ButtonsFollowTheirModelsAndClicksUpdateTheModelBeforeTheCommand) {
+TEST_F(ControlsTest, WidgetsFollowTheirModelsAndOperatorChangesUpdateTheModelBeforeTheCommand) {
   Model(301)->check = 1;
   Model(312)->check = 1;
-  Open();
+  Control* combo = Model(331);
+  combo->items = {"One pass", "Three passes", "Seven passes"};
+  combo->selected = 1;
+  window_ = std::make_unique<gui::DialogWindow>(dlg_.get(), nullptr);
+  window_->show();
   EXPECT_TRUE(At<QCheckBox>(301)->isChecked());
   EXPECT_TRUE(At<QRadioButton>(312)->isChecked());
   EXPECT_FALSE(At<QRadioButton>(311)->isChecked());
+  auto* box = At<QComboBox>(331);
+  ASSERT_EQ(box->count(), 3);
+  EXPECT_EQ(box->itemText(2), QStringLiteral("Seven passes"));
+  EXPECT_EQ(box->currentIndex(), 1);
+  EXPECT_LT(box->height(), window_->units().toPixels(0, 0, 0, 80).height());  // closed, not the list's height
 
-  // The operator unticks the check box and picks "Thorough".
-  QTest::mouseClick(At<QCheckBox>(301), Qt::LeftButton);
-  QTest::mouseClick(At<QRadioButton>(313), Qt::LeftButton);
-  EXPECT_EQ(Model(301)->check, 0);
-  EXPECT_EQ(Model(311)->check, 0);
-  EXPECT_EQ(Model(312)->check, 0);
-  EXPECT_EQ(Model(313)->check, 1);
-  EXPECT_FALSE(At<QRadioButton>(312)->isChecked());
-  // The other group is its own.
-  QTest::mouseClick(At<QRadioButton>(322), Qt::LeftButton);
-  EXPECT_EQ(Model(322)->check, 1);
-  EXPECT_EQ(Model(313)->check, 1);
-  EXPECT_TRUE(At<QRadioButton>(313)->isChecked());
-  // A click on the radio button already on leaves it on.
-  QTest::mouseClick(At<QRadioButton>(322), Qt::LeftButton);
-  EXPECT_EQ(Model(322)->check, 1);
-  EXPECT_TRUE(At<QRadioButton>(322)->isChecked());
+  // The operator unticks the check box, picks "Thorough", then "Random" in
+  // the other group, then "Random" again (it stays on).
+  for (int id : {301, 313, 322, 322}) QTest::mouseClick(At<QAbstractButton>(id), Qt::LeftButton);
+  const int expected_checks[][2] = {{301, 0}, {311, 0}, {312, 0}, {313, 1}, {321, 0}, {322, 1}};
+  for (auto [id, check] : expected_checks) {
+    EXPECT_EQ(Model(id)->check, check) << id;
+    EXPECT_EQ(At<QAbstractButton>(id)->isChecked(), check == 1) << id;
+  }
+  // ... and chooses the next pass count with the keyboard.
+  box->setFocus();
+  QTest::keyClick(box, Qt::Key_Down);
+  EXPECT_EQ(combo->selected, 2);
 
   std::vector<std::uint32_t> ids;
   for (const Msg& m : TakeQueue()) {
@@ -107,50 +94,19 @@ TEST_F(ControlsTest, ButtonsFollowTheirModelsAndClicksUpdateTheModelBeforeTheCom
     ids.push_back(m.id);
   }
   // BN_CLICKED is 0: the command id alone.
-  EXPECT_EQ(ids, (std::vector<std::uint32_t>{301, 313, 322, 322}));
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{301, 313, 322, 322, 331u | (CBN_SELCHANGE << 16)}));
 
-  // The engine sets them back (also every radio button of a group off).
-  Model(301)->check = 1;
-  Change(Model(301));
-  Model(313)->check = 0;
-  Change(Model(313));
-  window_->sync();
+  // The engine sets them back (also every radio button of a group off) and
+  // replaces the combo's items, choosing none, then an index out of range.
+  EngineSets(301, [](Control& c) { c.check = 1; });
+  EngineSets(313, [](Control& c) { c.check = 0; });
   EXPECT_TRUE(At<QCheckBox>(301)->isChecked());
   for (int id : {311, 312, 313}) EXPECT_FALSE(At<QRadioButton>(id)->isChecked()) << id;
-  EXPECT_TRUE(QueueEmpty());  // the engine's own changes notify nobody
-}
-
-TEST_F(ControlsTest, ComboShowsItsItemsAndAChoicePostsSelectionChange) {
-  Control* c = Model(331);
-  c->items = {"One pass", "Three passes", "Seven passes"};
-  c->selected = 1;
-  Open();
-  auto* box = At<QComboBox>(331);
-  ASSERT_EQ(box->count(), 3);
-  EXPECT_EQ(box->itemText(2), QStringLiteral("Seven passes"));
-  EXPECT_EQ(box->currentIndex(), 1);
-  EXPECT_LT(box->height(), window_->units().toPixels(0, 0, 0, 80).height());  // closed, not the list's height
-
-  // The operator chooses with the keyboard: the model first, then CBN_SELCHANGE.
-  box->setFocus();
-  QTest::keyClick(box, Qt::Key_Down);
-  EXPECT_EQ(c->selected, 2);
-  std::vector<Msg> posted = TakeQueue();
-  ASSERT_EQ(posted.size(), 1u);
-  EXPECT_EQ(posted[0].id, 331u | (CBN_SELCHANGE << 16));
-  EXPECT_EQ(posted[0].id & 0xFFFF, 331u);
-
-  // The engine replaces the items and chooses none.
-  c->items = {"Zeros", "Ones"};
-  c->selected = -1;
-  Change(c);
-  window_->sync();
+  EngineSets(331, [](Control& c) { c.items = {"Zeros", "Ones"}, c.selected = -1; });
   ASSERT_EQ(box->count(), 2);
   EXPECT_EQ(box->itemText(0), QStringLiteral("Zeros"));
   EXPECT_EQ(box->currentIndex(), -1);
-  c->selected = 7;  // out of range: nothing chosen rather than a stale row
-  Change(c);
-  window_->sync();
-  EXPECT_EQ(box->currentIndex(), -1);
+  EngineSets(331, [](Control& c) { c.selected = 7; });
+  EXPECT_EQ(box->currentIndex(), -1);  // nothing chosen rather than a stale row
   EXPECT_TRUE(QueueEmpty());
 }

@@ -14,8 +14,6 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 
 #include "app/status.h"
@@ -28,12 +26,13 @@
 namespace {
 
 constexpr std::uint64_t kMiB = 1 << 20;
+constexpr std::uint64_t kGrownBytes = 1ull << 30;
 
 // Reads seen by the device layer; reads from `from_byte` on of at least
 // `min_length` bytes are slowed down, as a real drive would be, so that a
 // scan spans many refreshes whatever the speed of this machine's page cache.
 struct ReadLog {
-  std::uint64_t from_byte = UINT64_MAX;
+  std::uint64_t from_byte = 0;
   std::size_t min_length = 0;
   unsigned sleep_us = 0;
   std::vector<std::pair<std::uint64_t, std::size_t>> reads;
@@ -49,12 +48,10 @@ ReadFault LogRead(DevHandle, std::uint64_t offset, std::size_t length) {
 // What the window showed at one moment.
 struct Sample {
   qint64 ms = 0;
-  int running = 0;
-  int bar = 0;
+  int running = 0, bar = 0, root_children = 0;
   QString lba, t_rem, status, t_dirs, t_files;
-  bool phy_list = false, log_list = false, dir_tree = false;
-  bool scan_physical = false, fast = false, slow = false, terminate = false;
-  int tree_roots = 0, root_children = 0;
+  bool lists = false, menus = false;  // a drive list, a scan menu enabled
+  bool tree = false, terminate = false;
 };
 
 template <class T>
@@ -62,6 +59,12 @@ std::size_t Distinct(const std::vector<Sample>& v, T Sample::*field) {
   std::set<T> seen;
   for (const Sample& s : v) seen.insert(s.*field);
   return seen.size();
+}
+
+qint64 LongestGap(const std::vector<Sample>& v) {
+  qint64 gap = 0;
+  for (std::size_t i = 1; i < v.size(); ++i) gap = std::max(gap, v[i].ms - v[i - 1].ms);
+  return gap;
 }
 
 }  // namespace
@@ -87,34 +90,26 @@ class GuiScanTest : public GuiTest {
   gui::ListControlView* Files() const { return Widget<gui::ListControlView>(IDC_FILE_LIST); }
   gui::TreeControlView* Tree() const { return Widget<gui::TreeControlView>(IDC_DIR_TREE); }
   QString Text(int id) const { return Widget<QLabel>(id)->text(); }
-  QString Cell(QAbstractItemView* v, int row, int col) const {
-    return v->model()->index(row, col).data().toString().trimmed();
-  }
+  bool On(int menu_id) const { return Window()->actionFor(menu_id)->isEnabled(); }
 
-  // The point inside the text of a list row or a tree item, where the style puts it.
-  QPoint RowLabel(gui::ListControlView* v, int row) const {
-    const QStyleOptionViewItem opt = v->itemOption(v->model()->index(row, 0));
-    const QRect text = v->style()->subElementRect(QStyle::SE_ItemViewItemText, &opt, v);
-    return QPoint(text.left() + 6, text.center().y());
-  }
-  QPoint ItemLabel(TreeItem* item) const {
-    const QModelIndex idx = Tree()->treeModel()->indexOf(item);
-    Tree()->scrollTo(idx);
-    const QStyleOptionViewItem opt = Tree()->itemOption(idx);
-    const QRect text = Tree()->style()->subElementRect(QStyle::SE_ItemViewItemText, &opt, Tree());
-    return QPoint(text.left() + 6, text.center().y());
-  }
   void ClickRow(gui::ListControlView* v, int row) {
-    QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, RowLabel(v, row));
+    ClickAt(v, LabelAt(v, v->model()->index(row, 0)));
     Drain();
   }
   // The double click's own notification runs the scan inside Drain.
   void DoubleClickRow(gui::ListControlView* v, int row) {
-    QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, RowLabel(v, row));
+    QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, LabelAt(v, v->model()->index(row, 0)));
     Drain();
   }
   void ClickItem(TreeItem* item) {
-    QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, ItemLabel(item));
+    const QModelIndex idx = Tree()->treeModel()->indexOf(item);
+    Tree()->scrollTo(idx);
+    ClickAt(Tree(), LabelAt(Tree(), idx));
+    Drain();
+    ASSERT_EQ(App().dir_tree->selection, item);
+  }
+  void Trigger(int menu_id) {
+    Window()->actionFor(menu_id)->trigger();
     Drain();
   }
 
@@ -122,163 +117,113 @@ class GuiScanTest : public GuiTest {
   void AddDrive(const std::filesystem::path& image) {
     ASSERT_EQ(AddImageFile(App(), image.string()), 1);
     gui::SyncAllDialogs();
-    ASSERT_EQ(PhyList()->model()->rowCount(), 1);
     ClickRow(PhyList(), 0);
     ASSERT_NE(GetSelectedRowData(App().phy_list), nullptr);
   }
-
-  // The demo disk grown to `bytes` with a sparse tail: its two volumes near
-  // the start, then a long stretch for the search to cross.
-  std::filesystem::path GrownDemo(std::uint64_t bytes) {
+  // The demo disk grown to 1 GiB with a sparse tail: its two volumes near the
+  // start, then a long stretch for the search to cross, read slowly (about
+  // 2 ms per 1 MiB chunk: a fast SSD, and a search of a few seconds).
+  void AddGrownDemo() {
     const auto p = temp_ / "demo-grown.img";
     std::filesystem::copy_file(GuiFixture("demo.img"), p);
-    std::filesystem::resize_file(p, bytes);
-    return p;
+    std::filesystem::resize_file(p, kGrownBytes);
+    AddDrive(p);
+    g_log.min_length = kMiB;
+    g_log.sleep_us = 2000;
   }
 
-  // Starts sampling the window every few milliseconds (when the pump lets Qt run).
-  void StartSampling() {
+  // Runs `act` while sampling the window every few milliseconds (when the
+  // pump lets Qt run); the samples taken while a scan ran.
+  template <class F>
+  std::vector<Sample> Sampled(F act) {
+    std::vector<Sample> all;
     clock_.start();
-    sampler_ = new QTimer(Window());
-    sampler_->setInterval(5);
-    QObject::connect(sampler_, &QTimer::timeout, [this] { samples_.push_back(Take()); });
-    sampler_->start();
-  }
-  void StopSampling() {
-    delete sampler_;
-    sampler_ = nullptr;
+    QTimer sampler;
+    sampler.setInterval(5);
+    QObject::connect(&sampler, &QTimer::timeout, [&] { all.push_back(Take()); });
+    sampler.start();
+    act();
+    sampler.stop();
+    std::erase_if(all, [](const Sample& s) { return !s.running; });
+    return all;
   }
   Sample Take() const {
-    Sample s;
-    s.ms = clock_.elapsed();
-    s.running = App().scan_running;
-    s.bar = Widget<QProgressBar>(IDC_PROGRESS)->value();
-    s.lba = Text(IDC_LBA);
-    s.t_rem = Text(IDC_T_REM);
-    s.status = Text(IDC_STATUS);
-    s.t_dirs = Text(IDC_T_DIRS);
-    s.t_files = Text(IDC_T_FILES);
-    s.phy_list = PhyList()->isEnabled();
-    s.log_list = LogList()->isEnabled();
-    s.dir_tree = Tree()->isEnabled();
-    s.scan_physical = Window()->actionFor(IDM_SCAN_PHYSICAL)->isEnabled();
-    s.fast = Window()->actionFor(IDM_FAST_LOGICAL)->isEnabled();
-    s.slow = Window()->actionFor(IDM_SLOW_LOGICAL)->isEnabled();
-    s.terminate = Window()->actionFor(IDM_TERMINATE_SCAN)->isEnabled();
     QAbstractItemModel* m = Tree()->model();
-    s.tree_roots = m->rowCount();
-    s.root_children = s.tree_roots ? m->rowCount(m->index(0, 0)) : 0;
-    return s;
-  }
-  std::vector<Sample> Running() const {
-    std::vector<Sample> out;
-    std::copy_if(samples_.begin(), samples_.end(), std::back_inserter(out), [](const Sample& s) { return s.running; });
-    return out;
-  }
-  static qint64 LongestGap(const std::vector<Sample>& v) {
-    qint64 gap = 0;
-    for (std::size_t i = 1; i < v.size(); ++i) gap = std::max(gap, v[i].ms - v[i - 1].ms);
-    return gap;
+    return Sample{clock_.elapsed(), App().scan_running, Widget<QProgressBar>(IDC_PROGRESS)->value(),
+                  m->rowCount() ? m->rowCount(m->index(0, 0)) : 0,
+                  Text(IDC_LBA), Text(IDC_T_REM), Text(IDC_STATUS), Text(IDC_T_DIRS), Text(IDC_T_FILES),
+                  PhyList()->isEnabled() || LogList()->isEnabled(),
+                  On(IDM_SCAN_PHYSICAL) || On(IDM_FAST_LOGICAL) || On(IDM_SLOW_LOGICAL),
+                  Tree()->isEnabled(), On(IDM_TERMINATE_SCAN)};
   }
 
   std::vector<std::string> LogRows() const {
     std::vector<std::string> out;
     for (int r = 0; r < LogList()->model()->rowCount(); ++r)
-      out.push_back((Cell(LogList(), r, 0) + " " + Cell(LogList(), r, 1)).toStdString());
+      out.push_back((LogList()->model()->index(r, 0).data().toString().trimmed() + " " +
+                     LogList()->model()->index(r, 1).data().toString().trimmed()).toStdString());
     return out;
   }
-  // The search over the chosen drive, run from the menu.
-  void SearchFromMenu() {
-    Window()->actionFor(IDM_SCAN_PHYSICAL)->trigger();
-    Drain();
-  }
-  int LogRowAt(std::int64_t start_lba) const {
-    for (int r = 0; r < ListView_GetItemCount(App().log_list); ++r)
-      if (auto* v = static_cast<LOGDRIVE_INFO*>(ListView_GetItemData(App().log_list, r)); v && v->start_lba == start_lba)
-        return r;
-    return -1;
+  // After a scan: idle again, every input back.
+  void ExpectIdle() const {
+    EXPECT_EQ(App().scan_running, 0);
+    EXPECT_TRUE(PhyList()->isEnabled() && LogList()->isEnabled());
+    EXPECT_TRUE(On(IDM_SCAN_PHYSICAL) && On(IDM_FAST_LOGICAL) && On(IDM_SLOW_LOGICAL));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Idle..."));
   }
   static TreeItem* Child(TreeItem* parent, const std::string& text) {
     for (TreeItem* c = parent ? parent->first_child : nullptr; c; c = c->next_sibling)
       if (c->text == text) return c;
     return nullptr;
   }
-  // The file-list rows' names, as shown.
+  // The file list's names as shown.
   std::vector<std::string> FileRows() const {
     std::vector<std::string> out;
-    for (int r = 0; r < Files()->model()->rowCount(); ++r) out.push_back(Cell(Files(), r, 0).toStdString());
-    return out;
-  }
-  static std::vector<std::string> FileNames(const INODE_RECD& dir) {
-    std::vector<std::string> out;
-    const FILE_INODE* f = dir.files_head;
-    for (std::uint64_t i = 0; i < dir.file_count && f; ++i, f = f->next_in_dir) out.push_back(f->name);
+    for (int r = 0; r < Files()->model()->rowCount(); ++r)
+      out.push_back(Files()->model()->index(r, 0).data().toString().trimmed().toStdString());
     return out;
   }
 
   QElapsedTimer clock_;
-  QTimer* sampler_ = nullptr;
-  std::vector<Sample> samples_;
 };
 
 TEST_F(GuiScanTest, PartitionSearchFromF12ShowsLiveProgressAndEndsWithTheVolumes) {
-  AddDrive(GrownDemo(1ull << 30));
-  // About 2 ms per 1 MiB chunk: a fast SSD, and a search of a few seconds.
-  g_log.from_byte = 0;
-  g_log.min_length = kMiB;
-  g_log.sleep_us = 2000;
+  AddGrownDemo();
   Window()->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Window()));
-  StartSampling();
-  QTest::keyClick(Window(), Qt::Key_F12);
-  Drain();
-  StopSampling();
+  const std::vector<Sample> run = Sampled([&] {
+    QTest::keyClick(Window(), Qt::Key_F12);
+    Drain();
+  });
 
-  const std::vector<Sample> run = Running();
-  if (std::getenv("GUI_SCAN_VERBOSE"))
-    std::printf("search: %zu samples over %lld ms, %zu bar values, %zu LBA texts, %zu T Rem texts, longest gap %lld ms\n",
-                run.size(), run.empty() ? 0LL : (long long)(run.back().ms - run.front().ms), Distinct(run, &Sample::bar),
-                Distinct(run, &Sample::lba), Distinct(run, &Sample::t_rem), (long long)LongestGap(run));
   ASSERT_GE(run.size(), 20u) << "the window was serviced while the search ran";
   EXPECT_LT(LongestGap(run), 250) << "no long freeze";
   EXPECT_EQ(run.front().status.left(24), QStringLiteral("Scanning Physical Drive "));
   for (const Sample& s : run) {
-    ASSERT_FALSE(s.phy_list) << s.ms;
-    ASSERT_FALSE(s.log_list) << s.ms;
-    ASSERT_FALSE(s.scan_physical || s.fast || s.slow) << s.ms;
+    ASSERT_FALSE(s.lists || s.menus) << s.ms;
     ASSERT_TRUE(s.terminate) << s.ms;
   }
-  // The bar and the LBA field only ever move forward; the time left shows.
+  // The bar (stepping at sector 0 and every 1000th after it) and the LBA field
+  // move and never step back; the time left shows.
   EXPECT_GE(Distinct(run, &Sample::bar), 10u);
   EXPECT_GE(Distinct(run, &Sample::lba), 10u);
-  // The bar steps at sector 0 and every 1000th after it, all within its range: it never steps back.
-  const auto* bar = Widget<QProgressBar>(IDC_PROGRESS);
-  for (std::size_t i = 1; i < run.size(); ++i) {
-    ASSERT_GE(run[i].bar, run[i - 1].bar) << i;
-  }
+  for (std::size_t i = 1; i < run.size(); ++i) ASSERT_GE(run[i].bar, run[i - 1].bar) << i;
   EXPECT_GE(Distinct(run, &Sample::t_rem), 2u);
   EXPECT_TRUE(std::any_of(run.begin(), run.end(), [](const Sample& s) { return s.t_rem != QStringLiteral("00:00:00"); }));
-  EXPECT_EQ(bar->maximum(), int(((1ull << 30) / 512 + 999) / 1000));
-  EXPECT_GT(std::max_element(run.begin(), run.end(), [](auto& a, auto& b) { return a.bar < b.bar; })->bar,
-            bar->maximum() / 2);
+  const int maximum = Widget<QProgressBar>(IDC_PROGRESS)->maximum();
+  EXPECT_EQ(maximum, int((kGrownBytes / 512 + 999) / 1000));
+  EXPECT_GT(run.back().bar, maximum / 2);
 
-  // At the end: the volumes in the list, everything back.
   EXPECT_EQ(LogRows(), (std::vector<std::string>{"63 FAT32", "80325 NTFS"}));
-  EXPECT_EQ(App().search_lba, (1ull << 30) / 512);
-  const Sample end = Take();
-  EXPECT_EQ(end.running, 0);
-  EXPECT_TRUE(end.phy_list && end.log_list && end.scan_physical && end.fast && end.slow);
-  EXPECT_EQ(end.bar, 0);
-  EXPECT_EQ(end.lba, QStringLiteral("0"));
-  EXPECT_EQ(end.t_rem, QStringLiteral("00:00:00"));
-  EXPECT_EQ(end.status, QStringLiteral("Idle..."));
+  EXPECT_EQ(App().search_lba, kGrownBytes / 512);
+  ExpectIdle();
+  EXPECT_EQ(Widget<QProgressBar>(IDC_PROGRESS)->value(), 0);
+  EXPECT_EQ(Text(IDC_LBA), QStringLiteral("0"));
+  EXPECT_EQ(Text(IDC_T_REM), QStringLiteral("00:00:00"));
 }
 
 TEST_F(GuiScanTest, TerminateScanFromTheMenuStopsADoubleClickedSearchAfterTheChunk) {
-  AddDrive(GrownDemo(1ull << 30));
-  g_log.from_byte = 0;
-  g_log.min_length = kMiB;
-  g_log.sleep_us = 2000;
+  AddGrownDemo();
   std::uint64_t lba_at_terminate = 0;
   std::size_t reads_at_terminate = 0;
   bool info_shown = false;
@@ -293,23 +238,22 @@ TEST_F(GuiScanTest, TerminateScanFromTheMenuStopsADoubleClickedSearchAfterTheChu
 
   ASSERT_GT(reads_at_terminate, 0u);
   EXPECT_TRUE(info_shown) << "the double click refreshes the drive details first";
-  std::size_t chunks_after = 0;
-  for (std::size_t i = reads_at_terminate; i < g_log.reads.size(); ++i) chunks_after += g_log.reads[i].second >= kMiB;
-  EXPECT_LE(chunks_after, 1u) << "at most the chunk in progress";
+  const auto chunks_after = std::count_if(g_log.reads.begin() + reads_at_terminate, g_log.reads.end(),
+                                          [](const auto& r) { return r.second >= kMiB; });
+  EXPECT_LE(chunks_after, 1) << "at most the chunk in progress";
   EXPECT_LE(App().search_lba, lba_at_terminate + 2048);
-  EXPECT_LT(App().search_lba, (1ull << 30) / 512 / 2);
+  EXPECT_LT(App().search_lba, kGrownBytes / 512 / 2);
   // What was found before the stop, sorted, in the window.
   EXPECT_EQ(LogRows(), (std::vector<std::string>{"63 FAT32", "80325 NTFS"}));
-  EXPECT_EQ(App().scan_running, 0);
-  EXPECT_TRUE(PhyList()->isEnabled() && LogList()->isEnabled());
-  EXPECT_TRUE(Window()->actionFor(IDM_SCAN_PHYSICAL)->isEnabled());
-  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Idle..."));
+  ExpectIdle();
 }
 
 TEST_F(GuiScanTest, FatScansFillTheTreeAndTheCountersLive) {
   AddDrive(GuiFixture("fat/basic.img"));
-  SearchFromMenu();
-  const int row = LogRowAt(2048);
+  Trigger(IDM_SCAN_PHYSICAL);
+  int row = -1;
+  for (int r = 0; r < ListView_GetItemCount(App().log_list); ++r)
+    if (auto* v = static_cast<LOGDRIVE_INFO*>(ListView_GetItemData(App().log_list, r)); v && v->start_lba == 2048) row = r;
   ASSERT_GE(row, 0) << ::testing::PrintToString(LogRows());
   ClickRow(LogList(), row);
   auto* vol = static_cast<LOGDRIVE_INFO*>(GetSelectedRowData(App().log_list));
@@ -319,23 +263,11 @@ TEST_F(GuiScanTest, FatScansFillTheTreeAndTheCountersLive) {
   // Directory clusters come slowly, the FATs at full speed.
   g_log.from_byte = std::uint64_t(vol->data_lba) * 512;
   g_log.sleep_us = 8000;
-  StartSampling();
-  DoubleClickRow(LogList(), row);
-  StopSampling();
-
-  std::vector<Sample> run = Running();
-  if (std::getenv("GUI_SCAN_VERBOSE"))
-    std::printf("fast scan: %zu samples, %zu Root child counts, %zu T-Files, %zu T-Dirs, %zu reads, longest gap %lld ms\n",
-                run.size(), Distinct(run, &Sample::root_children), Distinct(run, &Sample::t_files),
-                Distinct(run, &Sample::t_dirs), g_log.reads.size(), (long long)LongestGap(run));
+  std::vector<Sample> run = Sampled([&] { DoubleClickRow(LogList(), row); });
   ASSERT_GE(run.size(), 5u);
   EXPECT_LT(LongestGap(run), 250);
-  for (const Sample& s : run) {
-    ASSERT_FALSE(s.phy_list || s.log_list || s.dir_tree) << s.ms;
-    ASSERT_FALSE(s.scan_physical || s.fast || s.slow) << s.ms;
-  }
+  for (const Sample& s : run) ASSERT_FALSE(s.lists || s.menus || s.tree) << s.ms;
   // Root is there from the start; its children and the counters grow.
-  EXPECT_EQ(run.back().tree_roots, 1);
   EXPECT_GE(Distinct(run, &Sample::root_children), 2u);
   EXPECT_GE(Distinct(run, &Sample::t_files), 3u);
   EXPECT_GE(Distinct(run, &Sample::t_dirs), 2u);
@@ -343,11 +275,12 @@ TEST_F(GuiScanTest, FatScansFillTheTreeAndTheCountersLive) {
 
   TreeItem* root = App().root_item;
   ASSERT_NE(root, nullptr);
+  EXPECT_EQ(Tree()->model()->rowCount(), 1);
   EXPECT_EQ(Tree()->model()->index(0, 0).data().toString(), QString::fromStdString(root->text));
   EXPECT_EQ(Text(IDC_T_DIRS), QString::fromStdString(FormatThousands(std::uint64_t(vol->dirs_found))));
   EXPECT_EQ(Text(IDC_T_FILES), QString::fromStdString(FormatThousands(std::uint64_t(vol->files_found))));
   EXPECT_GT(vol->files_found, 40);
-  EXPECT_TRUE(Window()->actionFor(IDM_FAST_LOGICAL)->isEnabled());
+  EXPECT_TRUE(On(IDM_FAST_LOGICAL));
   EXPECT_TRUE(Tree()->isEnabled());
 
   // A directory's label shows its files.
@@ -355,63 +288,38 @@ TEST_F(GuiScanTest, FatScansFillTheTreeAndTheCountersLive) {
   TreeItem* photos = Child(root, "Photo Archive");
   ASSERT_NE(photos, nullptr);
   ClickItem(photos);
-  ASSERT_EQ(App().dir_tree->selection, photos);
-  EXPECT_EQ(FileRows(), FileNames(*GetItemRecord(App(), photos)));
+  EXPECT_EQ(Files()->model()->rowCount(), int(GetItemRecord(App(), photos)->file_count));
   EXPECT_GE(Files()->model()->rowCount(), 10);
   EXPECT_EQ(FileRows().front(), "Holiday picture number 00 taken at the lake.jpg");
 
   // The slow scan from the menu: the menus stay, the counters move again.
-  samples_.clear();
-  StartSampling();
-  Window()->actionFor(IDM_SLOW_LOGICAL)->trigger();
-  Drain();
-  StopSampling();
-  run = Running();
-  if (std::getenv("GUI_SCAN_VERBOSE"))
-    std::printf("slow scan: %zu samples, %zu T-Files, longest gap %lld ms\n", run.size(), Distinct(run, &Sample::t_files),
-                (long long)LongestGap(run));
+  run = Sampled([&] { Trigger(IDM_SLOW_LOGICAL); });
   ASSERT_GE(run.size(), 3u);
   EXPECT_LT(LongestGap(run), 250);
   EXPECT_GE(Distinct(run, &Sample::t_files), 2u);
-  for (const Sample& s : run) ASSERT_FALSE(s.phy_list || s.log_list || s.dir_tree) << s.ms;
+  for (const Sample& s : run) ASSERT_FALSE(s.lists || s.tree) << s.ms;
 
   root = App().root_item;
   ASSERT_NE(root, nullptr);
   Tree()->expand(Tree()->treeModel()->indexOf(root));
-  // The root's subdirectories come back as ROOT<cluster>, the root itself as ORPH<cluster>.
-  TreeItem* with_files = nullptr;
-  std::size_t most = 0;
-  for (TreeItem* c = root->first_child; c; c = c->next_sibling) {
-    if (const INODE_RECD* r = GetItemRecord(App(), c); r && r->file_count > most) {
-      most = r->file_count;
-      with_files = c;
-    }
-  }
-  ASSERT_NE(with_files, nullptr);
-  EXPECT_TRUE(with_files->text.starts_with("ROOT") || with_files->text.starts_with("ORPH")) << with_files->text;
   int children = 0;
   for (TreeItem* c = root->first_child; c; c = c->next_sibling) ++children;
+  EXPECT_GT(children, 0);
   EXPECT_EQ(Tree()->model()->rowCount(Tree()->treeModel()->indexOf(root)), children);
-  ClickItem(with_files);
-  ASSERT_EQ(App().dir_tree->selection, with_files);
-  EXPECT_EQ(FileRows(), FileNames(*GetItemRecord(App(), with_files)));
-  EXPECT_EQ(Files()->model()->rowCount(), int(most));
   EXPECT_EQ(Text(IDC_T_FILES), QString::fromStdString(FormatThousands(std::uint64_t(vol->files_found))));
 }
 
 TEST_F(GuiScanTest, ScreenshotOfTheDemoFat32VolumeAfterTheFastScan) {
   AddDrive(GuiFixture("demo.img"));
-  SearchFromMenu();
+  Trigger(IDM_SCAN_PHYSICAL);
   ASSERT_EQ(LogRows(), (std::vector<std::string>{"63 FAT32", "80325 NTFS"}));
   ClickRow(LogList(), 0);
   DoubleClickRow(LogList(), 0);
-  TreeItem* root = App().root_item;
-  ASSERT_NE(root, nullptr);
+  ASSERT_NE(App().root_item, nullptr);
   Tree()->expandAll();
-  TreeItem* docs = Child(root, "DOCS");
+  TreeItem* docs = Child(App().root_item, "DOCS");
   ASSERT_NE(docs, nullptr);
   ClickItem(docs);
-  ASSERT_EQ(App().dir_tree->selection, docs);
   std::vector<std::string> rows = FileRows();
   std::sort(rows.begin(), rows.end());
   EXPECT_EQ(rows, (std::vector<std::string>{"Meeting notes.txt", "Old draft.txt", "Quarterly report.txt"}));
@@ -421,8 +329,7 @@ TEST_F(GuiScanTest, ScreenshotOfTheDemoFat32VolumeAfterTheFastScan) {
   QApplication::processEvents();
 
   const QImage shot = Window()->grab().toImage();
-  const QString path = QStringLiteral(RETROVA_GUI_OUTPUT_DIR "/fat_scan.png");
-  ASSERT_TRUE(shot.save(path)) << path.toStdString();
+  ASSERT_TRUE(shot.save(QStringLiteral(RETROVA_GUI_OUTPUT_DIR "/fat_scan.png")));
   // The selected directory's files are on screen: blue text (in use) and red
   // text (deleted) inside the file list.
   const QRect list = Files()->geometry().translated(Window()->client()->pos());
