@@ -352,7 +352,7 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
 // ---- List view --------------------------------------------------------------------
 
 ListControlView::ListControlView(Dialog* dlg, ListView* lv, DrawFn draw, unsigned styles, QWidget* parent)
-    : QTableView(parent), dlg_(dlg), lv_(lv) {
+    : QTableView(parent), dlg_(dlg), lv_(lv), clicks_(dlg, lv->id) {
   model_ = new ListModel(lv, this);
   delegate_ = new ItemDelegate(draw, false, styles & style::ShowSelAlways, this);
   setModel(model_);
@@ -487,12 +487,7 @@ Hit ListControlView::hitAt(const QPoint& pos) const {
 }
 
 void ListControlView::mousePressEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton) return QTableView::mousePressEvent(e);
-  press_hit_ = hitAt(e->position().toPoint());
-  pressed_ = true;
-  // A click on a box leaves the selection alone; the box itself changes
-  // only after the engine has handled the click.
-  if (press_hit_.part == HitPart::CheckBox) {
+  if (e->button() == Qt::LeftButton && clicks_.press(hitAt(e->position().toPoint()))) {
     setFocus(Qt::MouseFocusReason);
     e->accept();
     return;
@@ -502,32 +497,46 @@ void ListControlView::mousePressEvent(QMouseEvent* e) {
 
 void ListControlView::mouseReleaseEvent(QMouseEvent* e) {
   QTableView::mouseReleaseEvent(e);
-  if (e->button() != Qt::LeftButton || !pressed_) return;
-  pressed_ = false;
-  if (swallow_release_) {
-    swallow_release_ = false;
-    return;
-  }
-  PostNotify(dlg_, lv_->id, NM_CLICK, press_hit_);
+  if (e->button() == Qt::LeftButton) clicks_.release();
 }
 
 void ListControlView::mouseDoubleClickEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton) return QTableView::mouseDoubleClickEvent(e);
-  const Hit h = hitAt(e->position().toPoint());
-  pressed_ = true;
-  swallow_release_ = true;
-  PostNotify(dlg_, lv_->id, NM_DBLCLK, h);
-  if (h.part == HitPart::CheckBox) {
+  if (e->button() == Qt::LeftButton && clicks_.doubleClick(hitAt(e->position().toPoint()))) {
     e->accept();
     return;
   }
   QTableView::mouseDoubleClickEvent(e);
 }
 
+// ---- Clicks -------------------------------------------------------------------------
+
+bool ClickNotifier::press(const Hit& h) {
+  press_hit_ = h;
+  pressed_ = true;
+  return h.part == HitPart::CheckBox;
+}
+
+void ClickNotifier::release() {
+  if (!pressed_) return;
+  pressed_ = false;
+  if (swallow_release_) {
+    swallow_release_ = false;
+    return;
+  }
+  PostNotify(dlg_, id_, NM_CLICK, press_hit_);
+}
+
+bool ClickNotifier::doubleClick(const Hit& h) {
+  pressed_ = true;
+  swallow_release_ = true;
+  PostNotify(dlg_, id_, NM_DBLCLK, h);
+  return h.part == HitPart::CheckBox;
+}
+
 // ---- Tree view --------------------------------------------------------------------
 
 TreeControlView::TreeControlView(Dialog* dlg, TreeView* tv, DrawFn draw, unsigned styles, QWidget* parent)
-    : QTreeView(parent), dlg_(dlg), tv_(tv) {
+    : QTreeView(parent), dlg_(dlg), tv_(tv), clicks_(dlg, tv->id) {
   model_ = new TreeModel(tv, this);
   delegate_ = new ItemDelegate(draw, true, styles & style::ShowSelAlways, this);
   setModel(model_);
@@ -652,10 +661,7 @@ Hit TreeControlView::hitAt(const QPoint& pos) const {
 }
 
 void TreeControlView::mousePressEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton) return QTreeView::mousePressEvent(e);
-  press_hit_ = hitAt(e->position().toPoint());
-  pressed_ = true;
-  if (press_hit_.part == HitPart::CheckBox) {
+  if (e->button() == Qt::LeftButton && clicks_.press(hitAt(e->position().toPoint()))) {
     setFocus(Qt::MouseFocusReason);
     e->accept();
     return;
@@ -665,22 +671,11 @@ void TreeControlView::mousePressEvent(QMouseEvent* e) {
 
 void TreeControlView::mouseReleaseEvent(QMouseEvent* e) {
   QTreeView::mouseReleaseEvent(e);
-  if (e->button() != Qt::LeftButton || !pressed_) return;
-  pressed_ = false;
-  if (swallow_release_) {
-    swallow_release_ = false;
-    return;
-  }
-  PostNotify(dlg_, tv_->id, NM_CLICK, press_hit_);
+  if (e->button() == Qt::LeftButton) clicks_.release();
 }
 
 void TreeControlView::mouseDoubleClickEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton) return QTreeView::mouseDoubleClickEvent(e);
-  const Hit h = hitAt(e->position().toPoint());
-  pressed_ = true;
-  swallow_release_ = true;
-  PostNotify(dlg_, tv_->id, NM_DBLCLK, h);
-  if (h.part == HitPart::CheckBox) {
+  if (e->button() == Qt::LeftButton && clicks_.doubleClick(hitAt(e->position().toPoint()))) {
     e->accept();
     return;
   }

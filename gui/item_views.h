@@ -113,6 +113,27 @@ class ItemDelegate : public QStyledItemDelegate {
   bool show_sel_always_;
 };
 
+// Turns a view's mouse presses, releases and double clicks into the
+// notifications a list or tree control sends: NM_CLICK on release with the
+// hit taken at the press, NM_DBLCLK at once (its release sends nothing). A
+// press on a check box is the engine's alone: the view must not act on it.
+class ClickNotifier {
+ public:
+  ClickNotifier(Dialog* dlg, int control_id) : dlg_(dlg), id_(control_id) {}
+  // Returns true when the view must leave the press alone.
+  bool press(const Hit& h);
+  void release();
+  // Returns true when the view must leave the double click alone.
+  bool doubleClick(const Hit& h);
+
+ private:
+  Dialog* dlg_;
+  int id_;
+  bool pressed_ = false;
+  bool swallow_release_ = false;
+  Hit press_hit_;
+};
+
 // A list view control: report view with check boxes, images and grid lines.
 class ListControlView : public QTableView {
   Q_OBJECT
@@ -142,9 +163,7 @@ class ListControlView : public QTableView {
   std::uint32_t ex_styles_ = ~0u;
   std::size_t columns_ = ~std::size_t{0};
   bool applying_ = false;
-  bool pressed_ = false;
-  bool swallow_release_ = false;
-  Hit press_hit_;
+  ClickNotifier clicks_;
 };
 
 // A tree view control: lines, buttons, optional check boxes and images.
@@ -177,9 +196,7 @@ class TreeControlView : public QTreeView {
   TreeItem* selection_ = nullptr;  // the control's selection the view shows
   std::unordered_set<TreeItem*> expanded_;
   bool applying_ = false;
-  bool pressed_ = false;
-  bool swallow_release_ = false;
-  Hit press_hit_;
+  ClickNotifier clicks_;
 };
 
 // The custom-draw rules that belong to a control of a dialog template, or null.
