@@ -3,11 +3,12 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
+#include "res/resources.h"
 #include "scan/tree.h"
 #include "volume/logdrive.h"
 

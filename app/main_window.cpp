@@ -1,14 +1,12 @@
 #include "app/main_window.h"
 
-#include <cstdarg>
-#include <cstdio>
 
 #include "app/info_panels.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
-#include "ntfs/sysfiles.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
+#include "res/resources.h"
 #include "scan/display.h"
 #include "scan/logical_scan.h"
 #include "scan/records.h"
@@ -19,8 +17,6 @@
 namespace {
 
 std::vector<std::string> g_startup_images;
-std::vector<std::string> g_debug_lines;
-constexpr std::size_t kMaxDebugLines = 2000;
 
 bool UtilityAllowed(const AppContext& ctx) { return ctx.scan_running == 0 && ctx.finder_copy_running == 0; }
 
@@ -89,8 +85,32 @@ bool DriveClickDuringScan(AppContext& ctx, int control) {
   return true;
 }
 
+// The colours of the main window's lists and trees, asked by the front end
+// before painting; answering never changes state, also during a scan.
+void OnCustomDraw(const Msg& msg) {
+  CustomDraw& cd = *msg.draw;
+  switch (static_cast<int>(msg.id)) {
+    case IDC_PHY_LIST:
+    case IDC_LOG_LIST:
+      cd.result = DrawDriveListItem(cd);
+      break;
+    case IDC_FILE_LIST:
+      cd.result = DrawFileListItem(cd);
+      break;
+    case IDC_INFO_TREE:
+      cd.result = DrawInfoTreeItem(cd);
+      break;
+    default:
+      break;
+  }
+}
+
 void OnNotify(AppContext& ctx, const Msg& msg) {
   const int control = static_cast<int>(msg.id);
+  if (msg.code == NM_CUSTOMDRAW) {
+    if (msg.draw) OnCustomDraw(msg);
+    return;
+  }
   if ((control == IDC_PHY_LIST || control == IDC_LOG_LIST) && DriveClickDuringScan(ctx, control)) return;
   switch (control) {
     case IDC_DIR_TREE:
@@ -121,22 +141,6 @@ void OnNotify(AppContext& ctx, const Msg& msg) {
 }  // namespace
 
 void SetStartupImages(const std::vector<std::string>& image_paths) { g_startup_images = image_paths; }
-
-std::intptr_t RetrovaMain(const std::vector<std::string>& image_paths) {
-  ResetAppContext();
-  ClearQueue();
-  SetStartupImages(image_paths);
-  std::unique_ptr<Dialog> dlg = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
-  if (!dlg) return -1;
-  const std::intptr_t code = RunDialogModel(dlg.get());
-  // The window is gone: give back what the scan and the volume rows held.
-  ResetScanTree(App());
-  ClearLogicalDriveList(App());
-  FreeAllLogDrives();
-  ImageList_Destroy(App().image_list);
-  App().image_list = nullptr;
-  return code;
-}
 
 std::intptr_t MainDlgProc(Dialog* dlg, const Msg& msg) {
   AppContext& ctx = App();
@@ -229,46 +233,6 @@ int ExitApp(AppContext& ctx, std::intptr_t exit_code) {
   return 1;
 }
 
-int CheckTerminate(AppContext&, std::uint32_t command_id) {
-  fe_Pump();
-  const Msg* next = PeekQueue();
-  if (!next) return 0;
-  if (next->kind == MsgKind::Command && (next->id & 0xFFFF) == (command_id & 0xFFFF)) {
-    DropQueueFront();
-    return 1;
-  }
-  DispatchNext();
-  return 0;
-}
-
-int CheckFinderExit(AppContext& ctx) {
-  fe_Pump();
-  const Msg* next = PeekQueueFor(ctx.finder_dlg);
-  if (!next) return 101;
-  if (next->kind == MsgKind::Command && (next->id & 0xFFFF) == IDM_FINDER_EXIT) {
-    RemoveFirstFor(ctx.finder_dlg);
-    return 100;
-  }
-  DispatchNext();
-  return 101;
-}
-
-const std::vector<std::pair<int, int>>& ScanLockedMenuPositions() {
-  // (pop-up, position): Recovery, Utilities, Help; separators count as positions.
-  static const std::vector<std::pair<int, int>> positions = {
-      {0, 0}, {0, 2}, {0, 3}, {0, 5}, {0, 6}, {0, 10}, {0, 11},  // scans, copies, save, load
-      {1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 5}, {1, 7},            // builders, clone, wipe, verify, find
-      {2, 0}, {2, 2}};                                           // content, about
-  return positions;
-}
-
-int SetScanMenus(AppContext& ctx, bool enable) {
-  Menu* menu = ctx.main_dlg ? ctx.main_dlg->menu.get() : nullptr;
-  if (!menu) return 0;
-  for (const auto& [popup, position] : ScanLockedMenuPositions()) Menu_EnableByPosition(menu, popup, position, enable);
-  return 1;
-}
-
 std::intptr_t AboutDlgProc(Dialog* dlg, const Msg& msg) {
   AppContext& ctx = App();
   switch (msg.kind) {
@@ -299,65 +263,3 @@ int ShowAboutBox(AppContext& ctx) {
   return 1;
 }
 
-void NotYetBuiltCommand(AppContext&, int command_id) { DebugPrint("NotYetBuiltCommand: %d", command_id); }
-
-// ---- Custom draw ---------------------------------------------------------------
-
-namespace {
-std::uint32_t StageResult(const CustomDraw& cd) {
-  return cd.stage == DrawStage::PrePaint ? CDRF_NOTIFYITEMDRAW : CDRF_DODEFAULT;
-}
-}  // namespace
-
-std::uint32_t DrawDriveListItem(CustomDraw& cd) {
-  if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
-  cd.text_colour = RGB(0, 0, 200);
-  return CDRF_NEWFONT;
-}
-
-std::uint32_t DrawFileListItem(CustomDraw& cd) {
-  if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
-  const auto* f = static_cast<const FILE_INODE*>(cd.item_data);
-  if (f && (f->record_flags & kRecInUse) && f->verify_result == 0)
-    cd.text_colour = IsSystemFileName(f->name) ? RGB(184, 4, 155) : RGB(0, 0, 200);
-  else
-    cd.text_colour = RGB(255, 0, 0);
-  return CDRF_NEWFONT;
-}
-
-std::uint32_t DrawInfoTreeItem(CustomDraw& cd) {
-  if (cd.stage != DrawStage::ItemPrePaint) return StageResult(cd);
-  if (cd.level == 0) {
-    cd.bold = true;
-    cd.text_colour = RGB(0, 0, 255);
-  } else if (cd.level == 1) {
-    cd.text_colour = RGB(10, 196, 19);
-  }
-  if (cd.item_state == (CDIS_SELECTED | CDIS_FOCUS)) cd.text_colour = RGB(255, 255, 255);
-  return CDRF_NEWFONT;
-}
-
-// ---- Debug output -------------------------------------------------------------
-
-int CreateDebugWindow(AppContext& ctx) {
-  // Debug lines are kept in memory; a front end may show them.
-  ctx.debug_x = 0;
-  ctx.debug_y = 0;
-  ctx.debug_line_height = 16;
-  ctx.debug_wnd = &g_debug_lines;
-  return 1;
-}
-
-void DebugPrint(const char* fmt, ...) {
-  char buf[1024];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  if (g_debug_lines.size() >= kMaxDebugLines) g_debug_lines.erase(g_debug_lines.begin());
-  g_debug_lines.emplace_back(buf);
-  AppContext& ctx = App();
-  if (ctx.debug_wnd && ctx.debug_y + ctx.debug_line_height <= 600) ctx.debug_y += ctx.debug_line_height;
-}
-
-const std::vector<std::string>& DebugLines() { return g_debug_lines; }

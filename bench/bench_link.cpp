@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
 #include "disk/phydrive.h"

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "platform/window.h"
 
 namespace cli {
@@ -15,7 +16,8 @@ int ErrorBoxes();
 // given image files added after the drives, in order. Message boxes are
 // printed on stderr.
 struct Session {
-  std::unique_ptr<Dialog> main;
+  std::unique_ptr<MainSession> window;
+  Dialog* main = nullptr;
   explicit Session(const std::vector<std::string>& images);
   ~Session();
   Session(const Session&) = delete;

@@ -3,12 +3,9 @@
 #include <cstdio>
 
 #include "app/context.h"
-#include "app/main_window.h"
+#include "app/session.h"
 #include "app/status.h"
-#include "scan/tree.h"
-#include "volume/logdrive.h"
 #include "cli/cli.h"
-#include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "platform/headless/headless.h"
 #include "platform/sysio.h"
@@ -53,30 +50,17 @@ void Drain() {
 int ErrorBoxes() { return g_error_boxes; }
 
 Session::Session(const std::vector<std::string>& images) {
-  ResetAppContext();
-  ClearQueue();
   headless::SetBoxEcho(EchoBox);
   headless::SetPumpHook(ShowProgress);
-  SetStartupImages(images);
-  main = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
-  Msg init;
-  init.dlg = main.get();
-  init.kind = MsgKind::InitDialog;
-  SendMsg(init);
+  window = std::make_unique<MainSession>(images);
+  main = window->dialog();
+  window->Open();
 }
 
-Session::~Session() {
-  ResetScanTree(App());
-  ClearLogicalDriveList(App());
-  CloseAllDrives(App());
-  main.reset();
-  FreeAllLogDrives();
-  ImageList_Destroy(App().image_list);
-  App().image_list = nullptr;
-}
+Session::~Session() = default;
 
 void Session::Command(int id) {
-  PostCommand(main.get(), static_cast<std::uint32_t>(id));
+  PostCommand(main, static_cast<std::uint32_t>(id));
   Drain();
   if (g_progress_shown) {
     std::fputc('\n', stderr);
@@ -85,7 +69,7 @@ void Session::Command(int id) {
 }
 
 void Session::ClickRow(int list_id, int row) {
-  ClickListRow(main.get(), list_id, row, HitPart::Label);
+  ClickListRow(main, list_id, row, HitPart::Label);
   Drain();
 }
 

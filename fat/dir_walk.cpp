@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "res/ids.h"

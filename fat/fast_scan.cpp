@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <string>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "fat/dir_walk.h"
 #include "fat/fat.h"
+#include "fat/fat_scan.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
 #include "scan/display.h"

@@ -128,7 +128,3 @@ class LoadedFats {
   std::vector<std::uint32_t> fat1_;
   std::vector<std::uint32_t> fat2_;
 };
-
-// The FAT32 scans (the commands dispatch here for fs_type 3).
-void FastFatScan(AppContext& ctx);
-void SlowFatScan(AppContext& ctx);

@@ -7,11 +7,12 @@
 #include <new>
 #include <string>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "fat/dir_walk.h"
 #include "fat/fat.h"
+#include "fat/fat_scan.h"
 #include "platform/bytes.h"
 #include "res/ids.h"
 #include "scan/tree.h"

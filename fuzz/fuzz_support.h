@@ -16,6 +16,7 @@
 
 #include "app/context.h"
 #include "app/main_window.h"
+#include "app/session.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/headless/headless.h"
@@ -87,34 +88,18 @@ class EmptyDriveSource {
 class MainWindow {
  public:
   MainWindow() {
-    ResetAppContext();
-    ClearQueue();
     headless::Reset();
-    dlg_ = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
-    if (!dlg_) return;
-    Msg init;
-    init.dlg = dlg_.get();
-    init.kind = MsgKind::InitDialog;
-    SendMsg(init);
+    session_ = std::make_unique<MainSession>();
+    session_->Open();
   }
   ~MainWindow() {
-    AppContext& ctx = App();
-    if (dlg_) {
-      ResetScanTree(ctx);
-      ClearLogicalDriveList(ctx);
-      CloseAllDrives(ctx);
-      dlg_.reset();
-    }
-    FreeAllLogDrives();
-    ImageList_Destroy(ctx.image_list);
-    ctx.image_list = nullptr;
-    ClearQueue();
+    session_.reset();
     headless::Reset();
   }
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  bool ok() const { return dlg_ != nullptr; }
+  bool ok() const { return session_->dialog() != nullptr; }
   // Dispatches queued messages, a bounded number of them.
   void Drain() {
     for (int guard = 0; guard < 100000 && DispatchNext(); ++guard) {
@@ -122,7 +107,7 @@ class MainWindow {
   }
 
  private:
-  std::unique_ptr<Dialog> dlg_;
+  std::unique_ptr<MainSession> session_;
 };
 
 }  // namespace fuzz

@@ -234,10 +234,10 @@ void DialogWindow::build() {
         break;
       }
       case ControlKind::ListView:
-        if (c) w = new ListControlView(dlg_, static_cast<ListView*>(c), CustomDrawFor(t.id, id), ct.styles, client_);
+        if (c) w = new ListControlView(dlg_, static_cast<ListView*>(c), ct.styles, client_);
         break;
       case ControlKind::TreeView:
-        if (c) w = new TreeControlView(dlg_, static_cast<TreeView*>(c), CustomDrawFor(t.id, id), ct.styles, client_);
+        if (c) w = new TreeControlView(dlg_, static_cast<TreeView*>(c), ct.styles, client_);
         break;
       case ControlKind::ProgressBar: {
         auto* bar = new FlatProgressBar(client_);

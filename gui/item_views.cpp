@@ -41,22 +41,6 @@ HitPart PartOf(const QStyle* style, const QStyleOptionViewItem& opt, const QWidg
 
 }  // namespace
 
-DrawFn CustomDrawFor(int template_id, int control_id) {
-  if (template_id == IDD_MAIN) {
-    switch (control_id) {
-      case IDC_PHY_LIST:
-      case IDC_LOG_LIST:
-        return &DrawDriveListItem;
-      case IDC_FILE_LIST:
-        return &DrawFileListItem;
-      case IDC_INFO_TREE:
-        return &DrawInfoTreeItem;
-      default:
-        return nullptr;
-    }
-  }
-  return nullptr;
-}
 
 // ---- List model -------------------------------------------------------------------
 
@@ -294,21 +278,25 @@ void TreeModel::syncStructure() {
 
 // ---- Delegate ---------------------------------------------------------------------
 
-ItemDelegate::ItemDelegate(DrawFn draw, bool tree, bool show_sel_always, QObject* parent)
-    : QStyledItemDelegate(parent), draw_(draw), tree_(tree), show_sel_always_(show_sel_always) {
-  if (draw_) {
+ItemDelegate::ItemDelegate(Dialog* dlg, int control_id, bool tree, bool show_sel_always, QObject* parent)
+    : QStyledItemDelegate(parent), dlg_(dlg), control_id_(control_id), tree_(tree), show_sel_always_(show_sel_always) {}
+
+bool ItemDelegate::ItemDraw() const {
+  if (item_draw_ < 0) {
     // The control asks item by item only when the pre-paint answer requests it.
     CustomDraw cd;
     cd.stage = DrawStage::PrePaint;
-    item_draw_ = (draw_(cd) & CDRF_NOTIFYITEMDRAW) != 0;
+    SendCustomDraw(dlg_, control_id_, cd);
+    item_draw_ = (cd.result & CDRF_NOTIFYITEMDRAW) != 0 ? 1 : 0;
   }
+  return item_draw_ == 1;
 }
 
 void ItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
   const bool view_focused = option->widget && option->widget->hasFocus();
   if (!show_sel_always_ && !view_focused) option->state &= ~QStyle::State_Selected;
-  if (!item_draw_) return;
+  if (!ItemDraw()) return;
   const bool selected = option->state & QStyle::State_Selected;
   const bool focused = option->state & QStyle::State_HasFocus;
   CustomDraw cd;
@@ -319,7 +307,7 @@ void ItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelInd
   // The handler starts from the colour the control would use.
   const bool highlighted = selected && view_focused;
   cd.text_colour = ToBgr(option->palette.color(highlighted ? QPalette::HighlightedText : QPalette::Text));
-  draw_(cd);
+  SendCustomDraw(dlg_, control_id_, cd);
   const QColor colour = FromBgr(cd.text_colour);
   option->palette.setColor(QPalette::Text, colour);
   // A list draws its focused selection in the highlight colours whatever the
@@ -333,7 +321,7 @@ void ItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelInd
 
 void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyledItemDelegate::paint(painter, option, index);
-  if (!item_draw_) return;
+  if (!ItemDraw()) return;
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
   if (!(opt.features & QStyleOptionViewItem::HasCheckIndicator)) return;
@@ -351,10 +339,10 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
 
 // ---- List view --------------------------------------------------------------------
 
-ListControlView::ListControlView(Dialog* dlg, ListView* lv, DrawFn draw, unsigned styles, QWidget* parent)
+ListControlView::ListControlView(Dialog* dlg, ListView* lv, unsigned styles, QWidget* parent)
     : QTableView(parent), dlg_(dlg), lv_(lv), clicks_(dlg, lv->id) {
   model_ = new ListModel(lv, this);
-  delegate_ = new ItemDelegate(draw, false, styles & style::ShowSelAlways, this);
+  delegate_ = new ItemDelegate(dlg, lv->id, false, styles & style::ShowSelAlways, this);
   setModel(model_);
   setItemDelegate(delegate_);
   verticalHeader()->hide();
@@ -535,10 +523,10 @@ bool ClickNotifier::doubleClick(const Hit& h) {
 
 // ---- Tree view --------------------------------------------------------------------
 
-TreeControlView::TreeControlView(Dialog* dlg, TreeView* tv, DrawFn draw, unsigned styles, QWidget* parent)
+TreeControlView::TreeControlView(Dialog* dlg, TreeView* tv, unsigned styles, QWidget* parent)
     : QTreeView(parent), dlg_(dlg), tv_(tv), clicks_(dlg, tv->id) {
   model_ = new TreeModel(tv, this);
-  delegate_ = new ItemDelegate(draw, true, styles & style::ShowSelAlways, this);
+  delegate_ = new ItemDelegate(dlg, tv->id, true, styles & style::ShowSelAlways, this);
   setModel(model_);
   setItemDelegate(delegate_);
   setHeaderHidden(true);

@@ -15,12 +15,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/main_window.h"
 #include "platform/window.h"
 
 namespace gui {
-
-using DrawFn = std::uint32_t (*)(CustomDraw&);
 
 // Roles the delegate reads to ask the engine's custom-draw rules.
 inline constexpr int kDrawDataRole = Qt::UserRole + 1;  // quintptr: the row's or item's data
@@ -94,11 +91,12 @@ class TreeModel : public QAbstractItemModel {
   mutable std::unordered_map<TreeItem*, Node> nodes_;
 };
 
-// Draws items in the colours and fonts that the engine's custom-draw rules give.
+// Draws items in the colours and fonts that the control's owner gives in
+// answer to NM_CUSTOMDRAW notifications.
 class ItemDelegate : public QStyledItemDelegate {
   Q_OBJECT
  public:
-  ItemDelegate(DrawFn draw, bool tree, bool show_sel_always, QObject* parent = nullptr);
+  ItemDelegate(Dialog* dlg, int control_id, bool tree, bool show_sel_always, QObject* parent = nullptr);
   // The option as the item would be painted (for hit tests and tests).
   void styleOption(QStyleOptionViewItem* option, const QModelIndex& index) const { initStyleOption(option, index); }
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -107,8 +105,12 @@ class ItemDelegate : public QStyledItemDelegate {
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
  private:
-  DrawFn draw_;
-  bool item_draw_ = false;
+  // Whether the owner asked to hear of every item, from its pre-paint answer
+  // (asked at the first paint, once the dialog runs).
+  bool ItemDraw() const;
+  Dialog* dlg_;
+  int control_id_;
+  mutable int item_draw_ = -1;
   bool tree_;
   bool show_sel_always_;
 };
@@ -138,7 +140,7 @@ class ClickNotifier {
 class ListControlView : public QTableView {
   Q_OBJECT
  public:
-  ListControlView(Dialog* dlg, ListView* lv, DrawFn draw, unsigned styles, QWidget* parent);
+  ListControlView(Dialog* dlg, ListView* lv, unsigned styles, QWidget* parent);
   // Brings the view up to the control model; cheap when nothing changed.
   void sync();
   Hit hitAt(const QPoint& viewport_pos) const;
@@ -170,7 +172,7 @@ class ListControlView : public QTableView {
 class TreeControlView : public QTreeView {
   Q_OBJECT
  public:
-  TreeControlView(Dialog* dlg, TreeView* tv, DrawFn draw, unsigned styles, QWidget* parent);
+  TreeControlView(Dialog* dlg, TreeView* tv, unsigned styles, QWidget* parent);
   void sync();
   Hit hitAt(const QPoint& viewport_pos) const;
   QStyleOptionViewItem itemOption(const QModelIndex& index) const;
@@ -199,7 +201,5 @@ class TreeControlView : public QTreeView {
   ClickNotifier clicks_;
 };
 
-// The custom-draw rules that belong to a control of a dialog template, or null.
-DrawFn CustomDrawFor(int template_id, int control_id);
 
 }  // namespace gui

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/session.h"
 #include "gui/frontend_qt.h"
 
 int main(int argc, char** argv) {

@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/bytes.h"
-#include "scan/tree.h"
+#include "app/status.h"
 #include "volume/logdrive.h"
 
 namespace {

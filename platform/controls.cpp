@@ -4,7 +4,6 @@
 #include <cctype>
 
 #include "platform/frontend.h"
-#include "platform/window.h"
 
 // ---- Image list ----------------------------------------------------------------
 
@@ -487,11 +486,4 @@ void EnableControl(Control* c, bool enable) {
   if (!c || c->enabled == enable) return;
   c->enabled = enable;
   ++c->version;
-}
-
-void SetDlgItemText(Dialog* dlg, int id, const std::string& text) { SetControlText(GetDlgItem(dlg, id), text); }
-
-std::string GetDlgItemText(const Dialog* dlg, int id) {
-  const Control* c = GetDlgItem(dlg, id);
-  return c ? c->text : std::string();
 }

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "res/resources.h"
+#include "platform/templates.h"
 
 struct Dialog;
+
 
 // Static text, group boxes, buttons and every other simple control.
 struct Control {
@@ -219,7 +220,5 @@ const MenuItem* Menu_FindCommand(const Menu* menu, int id);
 
 // ---- Text helpers ------------------------------------------------------------------
 
-void SetDlgItemText(Dialog* dlg, int id, const std::string& text);
-std::string GetDlgItemText(const Dialog* dlg, int id);
 void SetControlText(Control* c, const std::string& text);
 void EnableControl(Control* c, bool enable);

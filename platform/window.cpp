@@ -37,11 +37,10 @@ std::unique_ptr<Control> MakeControl(const ControlTemplate& t) {
   return c;
 }
 
-std::unique_ptr<Menu> MakeMenu(int id) {
-  const MenuTemplate* t = FindMenuTemplate(id);
+std::unique_ptr<Menu> MakeMenu(const MenuTemplate* t) {
   if (!t) return nullptr;
   auto m = std::make_unique<Menu>();
-  m->template_id = id;
+  m->template_id = t->id;
   for (const auto& p : t->popups) {
     MenuPopup popup{p.text, {}};
     for (const auto& it : p.items) popup.items.push_back({it.id, it.text, true});
@@ -60,11 +59,11 @@ void Unregister(Dialog* dlg) {
 
 Dialog::~Dialog() { Unregister(this); }
 
-std::unique_ptr<Dialog> CreateDialogModel(int template_id, DlgProc proc, Dialog* owner) {
-  const DialogTemplate* t = FindDialogTemplate(template_id);
+std::unique_ptr<Dialog> CreateDialogModel(const DialogTemplate* t, const MenuTemplate* menu, DlgProc proc,
+                                          Dialog* owner) {
   if (!t) return nullptr;
   auto dlg = std::make_unique<Dialog>();
-  dlg->template_id = template_id;
+  dlg->template_id = t->id;
   dlg->tmpl = t;
   dlg->title = t->title;
   dlg->owner = owner;
@@ -74,7 +73,7 @@ std::unique_ptr<Dialog> CreateDialogModel(int template_id, DlgProc proc, Dialog*
     c->owner = dlg.get();
     dlg->controls.push_back(std::move(c));
   }
-  if (t->menu_id) dlg->menu = MakeMenu(t->menu_id);
+  dlg->menu = MakeMenu(menu);
   g_live.push_back(dlg.get());
   return dlg;
 }
@@ -105,8 +104,8 @@ std::intptr_t RunDialogModel(Dialog* dlg) {
   return dlg->end_code;
 }
 
-std::intptr_t RunDialog(int template_id, DlgProc proc, Dialog* owner) {
-  std::unique_ptr<Dialog> dlg = CreateDialogModel(template_id, proc, owner);
+std::intptr_t RunDialog(const DialogTemplate* t, const MenuTemplate* menu, DlgProc proc, Dialog* owner) {
+  std::unique_ptr<Dialog> dlg = CreateDialogModel(t, menu, proc, owner);
   if (!dlg) return -1;
   return RunDialogModel(dlg.get());
 }
@@ -301,3 +300,22 @@ void ClickTreeItem(Dialog* dlg, int control_id, TreeItem* item, HitPart part, bo
 }
 
 void ClearQueue() { g_queue.clear(); }
+
+void SetDlgItemText(Dialog* dlg, int id, const std::string& text) { SetControlText(GetDlgItem(dlg, id), text); }
+
+std::string GetDlgItemText(const Dialog* dlg, int id) {
+  const Control* c = GetDlgItem(dlg, id);
+  return c ? c->text : std::string();
+}
+
+void SendCustomDraw(Dialog* dlg, int control_id, CustomDraw& cd) {
+  cd.result = CDRF_DODEFAULT;
+  if (!dlg || !dlg->proc) return;
+  Msg m;
+  m.dlg = dlg;
+  m.kind = MsgKind::Notify;
+  m.id = static_cast<std::uint32_t>(control_id);
+  m.code = NM_CUSTOMDRAW;
+  m.draw = &cd;
+  SendMsg(m);
+}

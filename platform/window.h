@@ -14,6 +14,32 @@ enum class MsgKind { InitDialog, Command, Notify, SysCommand, Close };
 inline constexpr int NM_CLICK = -2;
 inline constexpr int NM_DBLCLK = -3;
 
+inline constexpr int NM_CUSTOMDRAW = -12;
+
+// ---- Custom draw ---------------------------------------------------------------
+// Before painting a list or tree control a front end sends its owner an
+// NM_CUSTOMDRAW notification carrying this record; the owner's procedure
+// fills in the colours and answers in `result`, as the common controls ask.
+
+enum class DrawStage { PrePaint, ItemPrePaint, ItemPostPaint, PostPaint, Other };
+
+inline constexpr std::uint32_t CDRF_DODEFAULT = 0x0;
+inline constexpr std::uint32_t CDRF_NEWFONT = 0x2;
+inline constexpr std::uint32_t CDRF_NOTIFYITEMDRAW = 0x20;
+
+inline constexpr std::uint32_t CDIS_SELECTED = 0x1;
+inline constexpr std::uint32_t CDIS_FOCUS = 0x10;
+
+struct CustomDraw {
+  DrawStage stage = DrawStage::ItemPrePaint;
+  void* item_data = nullptr;      // the row's or item's data
+  int level = 0;                  // tree items: 0 for the roots
+  std::uint32_t item_state = 0;   // CDIS_*
+  std::uint32_t text_colour = 0;  // out: 0x00BBGGRR
+  bool bold = false;              // out
+  std::uint32_t result = CDRF_DODEFAULT;  // out: CDRF_*
+};
+
 // What a click hit, resolved by the front end so the engine needs no pixels.
 enum class HitPart { Nowhere, Label, Icon, CheckBox };
 
@@ -30,6 +56,7 @@ struct Msg {
   std::uint32_t id = 0;   // command id (low 16 bits significant), control id, or system command
   int code = 0;           // notification code
   Hit hit;
+  CustomDraw* draw = nullptr;  // NM_CUSTOMDRAW only; sent, never queued
 };
 
 // A dialog procedure returns nonzero when it handled the message.
@@ -55,14 +82,16 @@ struct Dialog {
   Dialog& operator=(const Dialog&) = delete;
 };
 
-// Builds a dialog's models from its template (controls, menu) without running it.
-std::unique_ptr<Dialog> CreateDialogModel(int template_id, DlgProc proc, Dialog* owner);
+// Builds a dialog's models from its template and menu template (null: no
+// menu) without running it. Null when there is no template.
+std::unique_ptr<Dialog> CreateDialogModel(const DialogTemplate* tmpl, const MenuTemplate* menu, DlgProc proc,
+                                          Dialog* owner);
 
 // Runs a dialog modally: builds it, shows it through the front end, sends
 // InitDialog, then dispatches messages until EndDialog. Returns the end code,
 // or -1 when the template is unknown or the front end can produce no more
 // messages (a headless run whose script is spent).
-std::intptr_t RunDialog(int template_id, DlgProc proc, Dialog* owner);
+std::intptr_t RunDialog(const DialogTemplate* tmpl, const MenuTemplate* menu, DlgProc proc, Dialog* owner);
 // Same, for a dialog already built with CreateDialogModel.
 std::intptr_t RunDialogModel(Dialog* dlg);
 void EndDialog(Dialog* dlg, std::intptr_t code);
@@ -72,6 +101,8 @@ ListView* GetListView(const Dialog* dlg, int id);
 TreeView* GetTreeView(const Dialog* dlg, int id);
 ProgressBar* GetProgressBar(const Dialog* dlg, int id);
 void SetWindowTitle(Dialog* dlg, const std::string& title);
+void SetDlgItemText(Dialog* dlg, int id, const std::string& text);
+std::string GetDlgItemText(const Dialog* dlg, int id);
 void EnableDialog(Dialog* dlg, bool enable);
 
 // The dialogs that exist now, oldest first (the last one is the active one).
@@ -89,6 +120,9 @@ void PostNotify(Dialog* dlg, int control_id, int code, const Hit& hit);
 void PostSysCommand(Dialog* dlg, std::uint32_t sc);
 // Calls the dialog's procedure at once (SendMessage).
 std::intptr_t SendMsg(const Msg& msg);
+// Asks a control's owner for its custom-draw answer; cd.result stays
+// CDRF_DODEFAULT when the owner draws nothing of its own.
+void SendCustomDraw(Dialog* dlg, int control_id, CustomDraw& cd);
 
 bool QueueEmpty();
 const Msg* PeekQueue();  // the next message, or null

@@ -117,3 +117,15 @@ const int kImageListBitmaps[9] = {IDB_DRIVE,
                                   IDB_FILE_DELETED,
                                   IDB_FOLDER_OPEN_LOST,
                                   IDB_FOLDER_CLOSED_LOST};
+
+std::unique_ptr<Dialog> CreateDialogModel(int template_id, DlgProc proc, Dialog* owner) {
+  const DialogTemplate* t = FindDialogTemplate(template_id);
+  if (!t) return nullptr;
+  return CreateDialogModel(t, t->menu_id ? FindMenuTemplate(t->menu_id) : nullptr, proc, owner);
+}
+
+std::intptr_t RunDialog(int template_id, DlgProc proc, Dialog* owner) {
+  std::unique_ptr<Dialog> dlg = CreateDialogModel(template_id, proc, owner);
+  if (!dlg) return -1;
+  return RunDialogModel(dlg.get());
+}

@@ -7,6 +7,7 @@
 #include "app/status.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
+#include "res/resources.h"
 #include "scan/tree.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "scan/logical_scan.h"
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
-#include "fat/fat.h"
+#include "fat/fat_scan.h"
 #include "res/ids.h"
 #include "volume/logdrive.h"
 

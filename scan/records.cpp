@@ -100,3 +100,5 @@ bool RunEntryFromBytes(std::span<const std::uint8_t> b, RUN_ENTRY& e) {
   e.length = le::U64(b, 24);
   return true;
 }
+
+void ReleaseRecord(INODE_RECD* r) { delete r; }

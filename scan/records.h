@@ -96,3 +96,6 @@ std::array<std::uint8_t, kFileInodeSize> FileInodeToBytes(const FILE_INODE& f);
 bool FileInodeFromBytes(std::span<const std::uint8_t> bytes, FILE_INODE& f);
 std::array<std::uint8_t, kRunEntrySize> RunEntryToBytes(const RUN_ENTRY& e);
 bool RunEntryFromBytes(std::span<const std::uint8_t> bytes, RUN_ENTRY& e);
+
+// Frees a record made by a decoder or a scan.
+void ReleaseRecord(INODE_RECD* r);

@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "res/ids.h"
 #include "volume/logdrive.h"
 
@@ -260,8 +260,6 @@ void AppendFileToDir(INODE_RECD& dir, FILE_INODE* f) {
   dir.files_tail = f;
   ++dir.file_count;
 }
-
-void ReleaseRecord(INODE_RECD* r) { delete r; }
 
 void ReleasePendingDirs(AppContext& ctx) {
   std::vector<INODE_RECD*> recs = PendingDirs(ctx);

@@ -39,7 +39,6 @@ int MakeRoot(AppContext& ctx);
 void ResetScanTree(AppContext& ctx);
 void ReleasePendingDirs(AppContext& ctx);
 void ReleasePendingFiles(AppContext& ctx);
-void ReleaseRecord(INODE_RECD* r);
 
 // The "Unlinked Data" step and the "Orphan Files" step.
 int LinkPendingDirs(AppContext& ctx);

@@ -1,6 +1,7 @@
 // The main window driven through the headless front end, as the GUI drives it.
 #include <algorithm>
 
+#include "res/resources.h"
 #include "app/info_panels.h"
 #include "app/main_window.h"
 #include "app/status.h"
@@ -175,8 +176,7 @@ TEST_F(MainWindowTest, ImagesNamedAtStartUpJoinAfterTheDrivesBeforeRowZeroIsShow
   const auto a = WriteFile("a.img", std::vector<std::uint8_t>(1024));
   const auto b = WriteFile("b.img", std::vector<std::uint8_t>(2048));
   // With no drive of its own, the first image is row 0 and its details show.
-  SetStartupImages({a.string(), b.string()});
-  OpenMainWindow();
+  OpenMainWindow({a.string(), b.string()});
   ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 2);
   EXPECT_EQ(ListView_GetItemText(ctx().phy_list, 0, 1), a.string().substr(0, 40));
   EXPECT_EQ(ListView_GetItemText(ctx().phy_list, 1, 1), b.string().substr(0, 40));
@@ -187,8 +187,7 @@ TEST_F(MainWindowTest, ImagesNamedAtStartUpJoinAfterTheDrivesBeforeRowZeroIsShow
   CloseMainWindow();
   std::filesystem::create_directories(TempDir() / "sysfs" / "sda");
   MakeSparseFile("dev/sda", 1 << 20);
-  SetStartupImages({a.string()});
-  OpenMainWindow();
+  OpenMainWindow({a.string()});
   ASSERT_EQ(ListView_GetItemCount(ctx().phy_list), 2);
   EXPECT_EQ(static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0))->device_path,
             (TempDir() / "dev" / "sda").string());

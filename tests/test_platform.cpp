@@ -1,4 +1,5 @@
 // Control models and the dialog queue.
+#include "res/resources.h"
 #include "platform/controls.h"
 #include "platform/frontend.h"
 #include "platform/window.h"

@@ -192,16 +192,11 @@ TEST_F(VolumeReadTest, ClustersAndVolumeSectorsMapToTheRightSectors) {
   EXPECT_EQ(ReadCluster(ctx(), *drive, vol, 0, small), 0) << "a cluster never overruns the buffer";
   EXPECT_EQ(ReadCluster(ctx(), *drive, vol, UINT64_MAX / 4, buf), 0) << "a cluster whose sector would wrap";
 
-  // Volume sectors need both a physical and a logical drive selected.
+  // Volume sectors count from the volume's start and never overrun the buffer.
   std::vector<std::uint8_t> two(1024, 0xEE);
-  ListView_SetItemState(ctx().phy_list, -1, 0, LVIS_SELECTED);
-  EXPECT_EQ(ReadVolumeSectors(ctx(), 1, 2, two), 0);
+  EXPECT_EQ(ReadVolumeSectors(ctx(), *drive, vol, 1, 3, two), 0);
   EXPECT_EQ(two[0], 0xEE) << "nothing read";
-  ListView_SetItemState(ctx().phy_list, 0, LVIS_SELECTED, LVIS_SELECTED);
-  EXPECT_EQ(ReadVolumeSectors(ctx(), 1, 2, two), 0) << "no logical drive selected";
-  ListView_InsertItem(ctx().log_list, 0, "63", 0, &vol);
-  ListView_SetItemState(ctx().log_list, 0, LVIS_SELECTED, LVIS_SELECTED);
-  ASSERT_EQ(ReadVolumeSectors(ctx(), 1, 2, two), 1);
+  ASSERT_EQ(ReadVolumeSectors(ctx(), *drive, vol, 1, 2, two), 1);
   EXPECT_EQ(LbaOf(two), 64u);
   EXPECT_EQ(LbaOf(std::span(two).subspan(512)), 65u);
 }

@@ -10,8 +10,7 @@ class ReentryTest : public RetrovaTest {
  protected:
   void SetUp() override {
     RetrovaTest::SetUp();
-    SetStartupImages({Fixture("demo.img").string()});
-    OpenMainWindow();
+    OpenMainWindow({Fixture("demo.img").string()});
     ClickListRow(ctx().main_dlg, IDC_PHY_LIST, 0, HitPart::Label);
     PostCommand(ctx().main_dlg, IDM_SCAN_PHYSICAL);
     DrainQueue();

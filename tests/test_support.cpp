@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/main_window.h"
+#include "app/session.h"
 #include "app/status.h"
 #include "scan/tree.h"
 #include "volume/logdrive.h"
@@ -30,15 +31,11 @@ void RetrovaTest::SetUp() {
 }
 
 void RetrovaTest::CloseMainWindow() {
-  if (main_) {
-    ResetScanTree(App());
-    ClearLogicalDriveList(App());
-    CloseAllDrives(App());
-    main_.reset();
+  if (session_) {
+    session_.reset();
+  } else {
+    FreeAllLogDrives();  // records a test made without a window
   }
-  FreeAllLogDrives();
-  ImageList_Destroy(App().image_list);
-  App().image_list = nullptr;
 }
 
 void RetrovaTest::TearDown() {
@@ -50,13 +47,10 @@ void RetrovaTest::TearDown() {
   std::filesystem::remove_all(temp_, ec);
 }
 
-void RetrovaTest::OpenMainWindow() {
-  main_ = CreateDialogModel(101, MainDlgProc, nullptr);
-  ASSERT_TRUE(main_);
-  Msg init;
-  init.dlg = main_.get();
-  init.kind = MsgKind::InitDialog;
-  SendMsg(init);
+void RetrovaTest::OpenMainWindow(const std::vector<std::string>& images) {
+  session_ = std::make_unique<MainSession>(images);
+  ASSERT_TRUE(session_->dialog());
+  session_->Open();
 }
 
 void RetrovaTest::DrainQueue() {

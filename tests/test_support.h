@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/session.h"
 #include "platform/headless/headless.h"
 
 // A committed fixture image, tests/fixtures/<name>.gz, decompressed once into
@@ -22,8 +23,9 @@ class RetrovaTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Builds dialog 101 and sends it the initialisation message (no loop).
-  void OpenMainWindow();
+  // Builds dialog 101 and sends it the initialisation message (no loop);
+  // the image files join the drives as at start-up.
+  void OpenMainWindow(const std::vector<std::string>& images = {});
   // Gives back what the window held, as leaving the program does.
   void CloseMainWindow();
   // Dispatches queued messages until the queue is empty.
@@ -33,6 +35,6 @@ class RetrovaTest : public ::testing::Test {
   std::filesystem::path MakeSparseFile(const std::string& name, std::uint64_t size);
   AppContext& ctx();
 
-  std::unique_ptr<Dialog> main_;
+  std::unique_ptr<MainSession> session_;
   std::filesystem::path temp_;
 };

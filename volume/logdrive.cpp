@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/bytes.h"
 
@@ -107,14 +106,13 @@ bool ClusterFits(const LOGDRIVE_INFO& vol, std::span<std::uint8_t> buffer) {
 
 }  // namespace
 
-int ReadVolumeSectors(AppContext& ctx, std::uint64_t sector_offset, std::uint32_t sector_count,
-                      std::span<std::uint8_t> buffer) {
-  auto* drive = static_cast<PHYDRIVE_INFO*>(GetSelectedRowData(ctx.phy_list));
-  auto* vol = static_cast<LOGDRIVE_INFO*>(GetSelectedRowData(ctx.log_list));
-  if (!drive || !vol) return 0;
+int ReadVolumeSectors(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint64_t sector_offset,
+                      std::uint32_t sector_count, std::span<std::uint8_t> buffer) {
   const std::uint64_t bytes = static_cast<std::uint64_t>(sector_count) * 512;
   if (buffer.size() < bytes) return 0;
-  return ReadSectors(ctx, *drive, static_cast<std::uint64_t>(vol->start_lba) + sector_offset, buffer.first(bytes));
+  const std::uint64_t start = static_cast<std::uint64_t>(vol.start_lba);
+  if (sector_offset > UINT64_MAX - start) return 0;
+  return ReadSectors(ctx, drive, start + sector_offset, buffer.first(bytes));
 }
 
 int ReadCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint64_t cluster,

@@ -71,8 +71,8 @@ std::array<std::uint8_t, kLogDriveInfoSize> LogDriveToBytes(const LOGDRIVE_INFO&
 // Reads a stored image (pointer slots ignored); false when the span is too short.
 bool LogDriveFromBytes(std::span<const std::uint8_t> bytes, LOGDRIVE_INFO& d);
 
-int ReadVolumeSectors(AppContext& ctx, std::uint64_t sector_offset, std::uint32_t sector_count,
-                      std::span<std::uint8_t> buffer);
+int ReadVolumeSectors(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint64_t sector_offset,
+                      std::uint32_t sector_count, std::span<std::uint8_t> buffer);
 int ReadCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint64_t cluster,
                 std::span<std::uint8_t> buffer);
 int ReadFatCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint32_t cluster,

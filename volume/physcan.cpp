@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/shell.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"

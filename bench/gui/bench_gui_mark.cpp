@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
 #include "disk/phydrive.h"

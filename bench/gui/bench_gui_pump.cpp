@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "res/resources.h"
 #include "app/main_window.h"
 #include "gui/frontend_qt.h"
 #include "platform/frontend.h"

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/status.h"

@@ -14,6 +14,7 @@
 
 #include "app/context.h"
 #include "app/main_window.h"
+#include "app/session.h"
 #include "disk/phydrive.h"
 #include "gui/dialog_window.h"
 #include "gui/frontend_qt.h"
@@ -76,6 +77,7 @@ class GuiTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    session_.reset();
     if (main_) {
       fe_DialogDestroyed(main_.get());
       main_.reset();
@@ -88,17 +90,13 @@ class GuiTest : public ::testing::Test {
 
   // Builds dialog 101 and runs its initialisation, as RunDialogModel does before its loop.
   Dialog* OpenMain() {
-    main_ = CreateDialogModel(IDD_MAIN, MainDlgProc, nullptr);
-    fe_DialogCreated(main_.get());
-    Msg init;
-    init.dlg = main_.get();
-    init.kind = MsgKind::InitDialog;
-    SendMsg(init);
+    session_ = std::make_unique<MainSession>();
+    session_->Open(true);
     gui::SyncAllDialogs();
-    return main_.get();
+    return session_->dialog();
   }
 
-  gui::DialogWindow* Window() const { return gui::WindowOf(main_.get()); }
+  gui::DialogWindow* Window() const { return gui::WindowOf(session_ ? session_->dialog() : main_.get()); }
   template <class W>
   W* Widget(int id) const {
     return qobject_cast<W*>(Window()->widgetFor(id));
@@ -115,7 +113,8 @@ class GuiTest : public ::testing::Test {
     return p.string();
   }
 
-  std::unique_ptr<Dialog> main_;
+  std::unique_ptr<MainSession> session_;
+  std::unique_ptr<Dialog> main_;  // a bare window of a test's own
   std::filesystem::path temp_;
   DriveSource saved_source_;
 };

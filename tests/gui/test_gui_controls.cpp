@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QRadioButton>
 
+#include "res/resources.h"
 #include "gui_fixture.h"
 
 class ControlsTest : public GuiTest {

@@ -51,7 +51,7 @@ class ScanTreeGuiTest : public GuiTest {
   gui::ListControlView* Files() const { return Widget<gui::ListControlView>(IDC_FILE_LIST); }
   QModelIndex IndexOf(TreeItem* item) const { return Tree()->treeModel()->indexOf(item); }
   QModelIndex Row(int row, int col = 0) const { return Files()->model()->index(row, col); }
-  std::string Field(int id) const { return GetDlgItemText(main_.get(), id); }
+  std::string Field(int id) const { return GetDlgItemText(App().main_dlg, id); }
   void ClickLabel(TreeItem* item) { ClickAt(Tree(), LabelAt(Tree(), IndexOf(item))); }
   void ClickBox(TreeItem* item) { ClickAt(Tree(), BoxAt(Tree(), IndexOf(item))); }
   QImage BoxPixels(TreeItem* item) const {

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 
+#include "res/resources.h"
 #include "gui_fixture.h"
 
 namespace {

@@ -155,7 +155,7 @@ TEST_F(GuiTest, ThePumpRefreshesAtMostEveryThirtyMilliseconds) {
   while (t.elapsed() < 10) fe_Pump();
   EXPECT_EQ(gui::RefreshCount(), before);
   // Views follow the models only at refreshes, not on every model write.
-  SetDlgItemText(main_.get(), IDC_STATUS, "Scanning...");
+  SetDlgItemText(App().main_dlg, IDC_STATUS, "Scanning...");
   EXPECT_EQ(Widget<QLabel>(IDC_STATUS)->text(), QStringLiteral("Idle..."));
   QThread::msleep(40);
   fe_Pump();
@@ -225,7 +225,7 @@ TEST_F(GuiTest, AboutBoxShowsItsWholePictureAndClosesFromItsWindow) {
     checked = true;
     about->close();
   });
-  PostCommand(main_.get(), IDM_ABOUT);
+  PostCommand(App().main_dlg, IDM_ABOUT);
   Drain();  // runs the About box's own loop until its window is closed
   EXPECT_TRUE(checked);
   EXPECT_EQ(FindLiveDialog(IDD_ABOUT), nullptr);
