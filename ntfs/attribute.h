@@ -41,7 +41,9 @@ struct AttributeWalk {
   std::array<Attribute, kMaxAttributes> items{};
   std::size_t count = 0;
   bool broken = false;
-  std::span<const Attribute> attributes() const { return std::span<const Attribute>(items).first(count); }
+  std::span<const Attribute> attributes() const& { return std::span<const Attribute>(items).first(count); }
+  // The span points into the walk: a temporary walk would leave it dangling.
+  std::span<const Attribute> attributes() const&& = delete;
 };
 
 // Walks the first kMftRecordSize bytes of a record; a shorter span has no attributes.

@@ -106,7 +106,8 @@ bool DecodeScanAttributeList(Decoder& d, const INODE_RECD* mft, const Attribute&
     std::array<std::uint8_t, kMftRecordSize> buf{};
     if (MapRecordToLba(d.ctx, d.drive, d.vol, mft, buf, e.ref) == kNoLba) return false;
     ApplyUpdateSequence(buf, kNtfsSectorSize, UpdateSequenceMode::Restore);
-    for (const Attribute& x : ReadAttributes(buf).attributes()) {
+    const AttributeWalk walk = ReadAttributes(buf);
+    for (const Attribute& x : walk.attributes()) {
       if (x.type != e.type) continue;
       if (x.type == kAttrFileName) TakeFileName(d.rec, x);
       else TakeData(d.rec, x, d.vol, e.start_vcn, DataFrom::List);
@@ -117,7 +118,8 @@ bool DecodeScanAttributeList(Decoder& d, const INODE_RECD* mft, const Attribute&
 
 // The first attribute of a type among the record's first ten (for $DATA the unnamed one).
 std::optional<Attribute> FirstAttribute(std::span<const std::uint8_t> rec, std::uint32_t type) {
-  for (const Attribute& x : ReadAttributes(rec).attributes())
+  const AttributeWalk walk = ReadAttributes(rec);
+  for (const Attribute& x : walk.attributes())
     if (x.type == type && (type != kAttrData || x.name_len == 0)) return x;
   return std::nullopt;
 }
@@ -128,8 +130,9 @@ std::optional<Attribute> FirstAttribute(std::span<const std::uint8_t> rec, std::
 bool DecodeMftAttributeList(Decoder& d, std::span<const std::uint8_t> rec, const Attribute& a) {
   const std::optional<std::vector<std::uint8_t>> bytes = ReadAttributeListValue(d.ctx, d.drive, d.vol, a);
   if (!bytes) return false;
+  const AttributeList list = DecodeAttributeList(*bytes);
   SeenSet seen;
-  for (const ListEntry& e : DecodeAttributeList(*bytes).entries) {
+  for (const ListEntry& e : list.entries) {
     if (!Wanted(e, seen)) continue;
     if (e.ref == 0) {
       const std::optional<Attribute> x = FirstAttribute(rec, e.type);
@@ -271,7 +274,8 @@ std::string ReadRecordLongName(std::span<std::uint8_t> record) {
   }
   record = record.first(kMftRecordSize);
   ApplyUpdateSequence(record, kNtfsSectorSize, UpdateSequenceMode::Restore);
-  for (const Attribute& a : ReadAttributes(record).attributes()) {
+  const AttributeWalk walk = ReadAttributes(record);
+  for (const Attribute& a : walk.attributes()) {
     if (a.type != kAttrFileName) continue;
     std::optional<FileName> fn = ReadFileName(a);
     if (fn && IsLongName(*fn)) return std::move(fn->name);
