@@ -14,7 +14,7 @@
 #include "app/context.h"
 #include "disk/phydrive.h"
 #include "ntfs/mft.h"
-#include "platform/controls.h"
+#include "ntfs/mft_locator.h"
 #include "platform/headless/headless.h"
 #include "scan/tree.h"
 #include "volume/logdrive.h"
@@ -24,13 +24,8 @@ namespace {
 constexpr std::size_t kMaxImage = 64 * 1024;
 
 struct Harness {
-  ListView phy_list;
   PHYDRIVE_INFO drive;
-  Harness() {
-    drive.handle = memfd_create("fuzz_mft", 0);
-    ListView_InsertItem(&phy_list, 0, "image", -1, &drive);
-    ListView_SetItemState(&phy_list, 0, LVIS_SELECTED, LVIS_SELECTED);
-  }
+  Harness() { drive.handle = memfd_create("fuzz_mft", 0); }
 };
 
 Harness& H() {
@@ -52,7 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   headless::Reset();  // nothing here should show a box; keep the records from piling up
   AppContext& ctx = App();
-  ctx.phy_list = &h.phy_list;
 
   LOGDRIVE_INFO vol;
   // The last byte picks 512-byte or 4 KiB clusters.
@@ -69,12 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   IsFileRecord(rec);
   std::array<std::uint8_t, kMftRecordSize> copy = rec;
   ReadRecordLongName(copy);
-  ReleaseRecord(DecodeScanRecord(ctx, vol, rec, 0));
+  ReleaseRecord(DecodeScanRecord(ctx, h.drive, vol, ctx.mft_inode, rec, 0));
 
   std::array<std::uint8_t, kMftRecordSize> buf{};
   for (std::uint64_t r = 0; r < 8; ++r)
     if (MapRecordToLba(ctx, h.drive, vol, ctx.mft_inode, buf, r) != kNoLba)
-      ReleaseRecord(DecodeScanRecord(ctx, vol, buf, r));
+      ReleaseRecord(DecodeScanRecord(ctx, h.drive, vol, ctx.mft_inode, buf, r));
 
   LocateMft(ctx, h.drive, vol);
 

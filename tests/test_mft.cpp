@@ -10,6 +10,8 @@
 #include "app/main_window.h"
 #include "disk/phydrive.h"
 #include "ntfs/mft.h"
+#include "ntfs/mft_locator.h"
+#include "ntfs/update_sequence.h"
 #include "scan/tree.h"
 #include "test_support.h"
 #include "volume/logdrive.h"
@@ -139,17 +141,20 @@ class MftTest : public RetrovaTest {
     ctx().mft_inode = nullptr;
     RetrovaTest::TearDown();
   }
-  // Opens the image as the selected physical drive.
+  // Opens the image as the drive the records are read from.
   PHYDRIVE_INFO& Mount(const Bytes& image) {
     EXPECT_EQ(AddImageFile(ctx(), WriteFile("vol.img", image).string()), 1);
-    ListView_SetItemState(ctx().phy_list, 0, LVIS_SELECTED, LVIS_SELECTED);
-    return *static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0));
+    drive_ = static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0));
+    return *drive_;
   }
-  RecordPtr Decode(Bytes rec, std::uint64_t number = 42) { return RecordPtr(DecodeScanRecord(ctx(), vol_, rec, number)); }
+  RecordPtr Decode(Bytes rec, std::uint64_t number = 42) {
+    return RecordPtr(DecodeScanRecord(ctx(), *drive_, vol_, ctx().mft_inode, rec, number));
+  }
   static void PutAt(Bytes& image, std::uint64_t lba, const Bytes& data) {
     std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(lba * 512));
   }
   LOGDRIVE_INFO vol_;
+  PHYDRIVE_INFO* drive_ = nullptr;
 };
 
 using RunT = std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint64_t>;  // vcn, lcn, delta, length
@@ -202,7 +207,6 @@ TEST_F(MftTest, HeaderFieldsAndNamesByNamespace) {
   Record rec(77, 3);
   rec.Add(FileName(0x0000123400000005ULL, 2, "LONGFI~1.TXT", 111));
   rec.Add(FileName(0x0000000100000006ULL, 1, "Long file.txt", 222));
-  EXPECT_FALSE(Decode(rec.Finish())) << "no selected drive";
   Mount(Bytes(4096, 0));
   auto r = Decode(rec.Finish(), 9);
   ASSERT_TRUE(r);
@@ -408,7 +412,7 @@ TEST_F(FragmentedMftTest, NonResidentListBuildsTheWholeMapAndMapsLaterRuns) {
 
   Bytes buf(1024);
   for (std::uint64_t n : {0, 9, 14}) EXPECT_EQ(MapRecordToLba(ctx(), drive, vol_, mft, buf, n), RecordLba(n)) << n;
-  auto fourteen = RecordPtr(DecodeScanRecord(ctx(), vol_, buf, 14));
+  auto fourteen = RecordPtr(DecodeScanRecord(ctx(), drive, vol_, mft, buf, 14));
   ASSERT_TRUE(fourteen);
   EXPECT_EQ(fourteen->posix_name.value_or(""), "file14");
   EXPECT_EQ(MapRecordToLba(ctx(), drive, vol_, mft, buf, 15), kNoLba) << "not a FILE record";

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "disk/phydrive.h"
-#include "ntfs/mft.h"
+#include "ntfs/mft_locator.h"
 #include "platform/bytes.h"
 #include "volume/logdrive.h"
 #include "volume/partition.h"
