@@ -8,7 +8,9 @@
 
 #include "disk/phydrive.h"
 #include "ntfs/mft.h"
+#include "platform/aligned_buffer.h"
 #include "platform/bytes.h"
+#include "platform/lba.h"
 #include "volume/logdrive.h"
 #include "volume/partition.h"
 
@@ -188,21 +190,22 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   std::uint32_t count = 0;
   if (!le::Read(entry, 12, count)) return nullptr;
   std::uint64_t n = count;
-  const int c = PartitionClass(entry);
+  const PartClass c = PartitionClass(entry);
+  const std::uint32_t fs_type = FsTypeOf(c);
+  const Lba start(start_lba);
 
   // Look for the backup boot record where the file system keeps one.
-  std::uint64_t backup = 0;
-  bool probed = false;
+  std::optional<Lba> backup;
   std::array<std::uint8_t, kSectorSize> sector{};
-  if (c == kFsNtfs) {
+  if (c == PartClass::kNtfs) {
     n = n > 0 ? n - 1 : 0;
-    backup = start_lba + n;
-    probed = ReadOne(ctx, drive, backup, sector);
-  } else if (c == kFsFat32) {
-    backup = start_lba + 6;
-    probed = ReadOne(ctx, drive, backup, sector);
+    backup = start.Plus(n);
+  } else if (c == PartClass::kFat32) {
+    backup = start.Plus(6);
   }
-  if (probed && IsBackupBootPosition(drive, backup, sector)) return MountFromBackup(ctx, drive, backup, sector);
+  const bool probed = backup && ReadOne(ctx, drive, backup->value, sector);
+  if (probed && IsBackupBootPosition(drive, backup->value, sector))
+    return MountFromBackup(ctx, drive, backup->value, sector);
 
   LOGDRIVE_INFO* r = nullptr;
   try {
@@ -211,18 +214,20 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
     return nullptr;
   }
   SetDefaultBootNames(ctx, c, *r);
-  r->fs_type = static_cast<std::uint32_t>(c);
+  r->fs_type = fs_type;
   r->total_sectors = I64(n);
-  r->start_lba = I64(start_lba);
-  r->hidden_sectors = LbaToChs(drive, start_lba).head == 1 ? I64(drive.sectors_per_track) : I64(start_lba);
-  r->sectors_per_cluster = ClusterSizeForVolume(n, c);
-  if (c == kFsFat32 || c == kFsNtfs) r->backup_boot_lba = I64(backup);
+  r->start_lba = start.Stored();
+  r->hidden_sectors = LbaToChs(drive, start_lba).head == 1 ? I64(drive.sectors_per_track) : start.Stored();
+  r->sectors_per_cluster = ClusterSizeForVolume(n, fs_type);
+  // A backup position past the last LBA is kept as the wrapped sum, as it always was.
+  if (c == PartClass::kFat32 || c == PartClass::kNtfs)
+    r->backup_boot_lba = backup ? backup->Stored() : I64(start_lba + (c == PartClass::kFat32 ? 6 : n));
   r->bytes_per_sector = 512;
   r->mft_record_size = 1024;
   r->bytes_per_cluster = r->sectors_per_cluster * 512;
   r->mft_records_per_cluster = r->sectors_per_cluster / 2;
 
-  if (c == kFsNtfs) {
+  if (c == PartClass::kNtfs) {
     r->cluster_count = I64(n / r->sectors_per_cluster);
     LocateMft(ctx, drive, *r);
     SetNtfsRecordDefaults(*r);
@@ -230,19 +235,21 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   }
   // The boot record that would place the first FAT is unusable: assume the
   // reserved area the usual formatters leave.
-  if (c == kFsFat32)
-    r->reserved_sectors = kBuiltFat32Reserved;
-  else if (c == kFsFat12 || c == kFsFat16)
-    r->reserved_sectors = kBuiltFat1216Reserved;
-  r->fat_lba = I64(start_lba) + r->reserved_sectors;
-  if (c == kFsFat12 || c == kFsFat16 || c == kFsFat32) {
-    r->fat_entries_per_sector = c == kFsFat12 ? 342 : c == kFsFat16 ? 256 : 128;
+  const bool is_fat = c == PartClass::kFat12 || c == PartClass::kFat16 || c == PartClass::kFat32;
+  std::uint64_t reserved = 0;
+  if (c == PartClass::kFat32)
+    reserved = kBuiltFat32Reserved;
+  else if (is_fat)
+    reserved = kBuiltFat1216Reserved;
+  r->reserved_sectors = I64(reserved);
+  const Lba fat_lba(start_lba + reserved);  // wraps as the stored field would
+  r->fat_lba = fat_lba.Stored();
+  if (is_fat) {
+    r->fat_entries_per_sector = c == PartClass::kFat12 ? 342 : c == PartClass::kFat16 ? 256 : 128;
     r->entries_per_cluster = r->bytes_per_cluster / 32;
   }
-  r->fat_sectors = I64(EstimateFatSectors(ctx, drive, c, r->sectors_per_cluster, n,
-                                          static_cast<std::uint64_t>(r->reserved_sectors),
-                                          static_cast<std::uint64_t>(r->fat_lba)));
-  if (c == kFsFat32) {
+  r->fat_sectors = I64(EstimateFatSectors(ctx, drive, fs_type, r->sectors_per_cluster, n, reserved, fat_lba.value));
+  if (c == PartClass::kFat32) {
     r->root_cluster = 2;
     r->data_lba = r->fat_lba + 2 * r->fat_sectors;
     r->root_lba = r->data_lba;
@@ -254,23 +261,23 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   return r;  // mount_flags stays 0: built, not mounted
 }
 
-void SetDefaultBootNames(AppContext&, int partition_class, LOGDRIVE_INFO& record) {
-  const std::size_t oem = partition_class == kFsNtfs ? kOemIndexNtfs : kOemIndexMsdos;
+void SetDefaultBootNames(AppContext&, PartClass partition_class, LOGDRIVE_INFO& record) {
+  const std::size_t oem = partition_class == PartClass::kNtfs ? kOemIndexNtfs : kOemIndexMsdos;
   record.oem_index = static_cast<std::uint32_t>(oem);
   CopyName(record.oem_name, kOemNames[oem - 1]);
   const char* name = "";
   switch (partition_class) {
-    case 1: name = "FAT12"; break;
-    case 2: name = "FAT16"; break;
-    case 3: name = "FAT32"; break;
-    case 4: name = "NTFS"; break;
-    case 6: name = "EXTD"; break;
+    case PartClass::kFat12: name = "FAT12"; break;
+    case PartClass::kFat16: name = "FAT16"; break;
+    case PartClass::kFat32: name = "FAT32"; break;
+    case PartClass::kNtfs: name = "NTFS"; break;
+    case PartClass::kExtended: name = "EXTD"; break;
     default: break;
   }
   CopyName(record.fs_name, name);
 }
 
-std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type) {
+std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, std::uint32_t type) {
   struct Row {
     std::uint64_t below;
     std::uint32_t fat12, fat16, fat32, ntfs;
@@ -281,13 +288,13 @@ std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type) {
       {4194304, 32, 64, 8, 4},      {16777216, 128, 128, 8, 8},   {33554432, 128, 128, 16, 8},
       {67108854, 128, 128, 32, 8},
   };
-  if (type >= 1 && type <= 4) {
+  if (type >= kFsFat12 && type <= kFsNtfs) {
     for (const Row& row : kRows) {
       if (total_sectors >= row.below) continue;
       switch (type) {
-        case 1: return row.fat12;
-        case 2: return row.fat16;
-        case 3: return row.fat32;
+        case kFsFat12: return row.fat12;
+        case kFsFat16: return row.fat16;
+        case kFsFat32: return row.fat32;
         default: return row.ntfs;
       }
     }
@@ -301,14 +308,15 @@ constexpr std::uint64_t kFatProbeBudget = 2'000'000;
 std::uint64_t g_fat_probe_budget = kFatProbeBudget;
 }  // namespace
 
-std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type, std::uint32_t sectors_per_cluster,
-                                 std::uint64_t total_sectors, std::uint64_t reserved_sectors, std::uint64_t fat_lba) {
+std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint32_t type,
+                                 std::uint32_t sectors_per_cluster, std::uint64_t total_sectors,
+                                 std::uint64_t reserved_sectors, std::uint64_t fat_lba) {
   // Only the FAT types have a FAT to size.
   std::uint64_t e = 0;
   switch (type) {
-    case 1: e = 341; break;
-    case 2: e = 256; break;
-    case 3: e = 128; break;
+    case kFsFat12: e = 341; break;
+    case kFsFat16: e = 256; break;
+    case kFsFat32: e = 128; break;
     default: return 0;
   }
   if (sectors_per_cluster == 0) return 0;
@@ -321,19 +329,19 @@ std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type
 
   // The second FAT opens with the media byte: look for it where the guess
   // puts it, then sector by sector from just after the first FAT's start.
-  const std::uint64_t limit =
-      std::min(fat_lba <= UINT64_MAX - kFatSearchSpan ? fat_lba + kFatSearchSpan : UINT64_MAX, drive.total_sectors);
+  const Lba fat(fat_lba);
+  const std::uint64_t limit = std::min(fat.Plus(kFatSearchSpan).value_or(Lba(UINT64_MAX)).value, drive.total_sectors);
   std::array<std::uint8_t, kSectorSize> sector{};
-  if (fat_lba <= UINT64_MAX - guess && ReadOne(ctx, drive, fat_lba + guess, sector) && sector[0] == 0xF8)
+  if (const std::optional<Lba> at = fat.Plus(guess); at && ReadOne(ctx, drive, at->value, sector) && sector[0] == 0xF8)
     return guess;
   // The walk reads in small batches (a sector at a time would be a system
   // call per sector), and a whole partition search spends a bounded number
   // of sectors on it: a disk full of crafted tables cannot make it endless.
   constexpr std::uint64_t kBatch = 64;
-  std::vector<std::uint8_t> batch(kBatch * kSectorSize);
+  AlignedBuffer batch(kBatch * kSectorSize);
   for (std::uint64_t l = fat_lba + 1; l < limit && g_fat_probe_budget > 0;) {
     const std::uint64_t n = std::min({kBatch, limit - l, g_fat_probe_budget});
-    const std::span<std::uint8_t> buf(batch.data(), n * kSectorSize);
+    const std::span<std::uint8_t> buf = batch.span().first(n * kSectorSize);
     const bool read = ReadSectors(ctx, drive, l, buf) != 0;
     g_fat_probe_budget -= n;
     for (std::uint64_t i = 0; read && i < n; ++i)
@@ -365,10 +373,9 @@ void SetNtfsRecordDefaults(LOGDRIVE_INFO& record) {
 void FitVolumeToDrive(LOGDRIVE_INFO& record, const PHYDRIVE_INFO& drive) {
   if (record.sectors_per_cluster == 0 || record.cluster_count <= 0) return;
   // Where the clusters start: the data area on FAT, the volume's start on NTFS.
-  const std::int64_t first = record.fs_type == kFsNtfs ? record.start_lba : record.data_lba;
-  const std::uint64_t drive_end = drive.total_sectors;
-  std::uint64_t fit = 0;
-  if (first >= 0 && static_cast<std::uint64_t>(first) < drive_end)
-    fit = (drive_end - static_cast<std::uint64_t>(first)) / record.sectors_per_cluster;
-  if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = static_cast<std::int64_t>(fit);
+  const std::optional<Lba> first = Lba::FromStored(record.fs_type == kFsNtfs ? record.start_lba : record.data_lba);
+  const std::uint64_t room = first ? SectorRange{*first, UINT64_MAX}.Within(drive.total_sectors).count : 0;
+  const std::uint64_t fit = room / record.sectors_per_cluster;
+  // cluster_count is positive here, and a smaller fit fits its field.
+  if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = I64(fit);
 }
