@@ -64,11 +64,11 @@ std::uint32_t TotalSectors(std::span<const std::uint8_t> s) {
   return small != 0 ? small : le::U32(s, 32);
 }
 
-void MountFat1216(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t v) {
+void MountFat1216(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, Lba v) {
   r.fat_entries_per_sector = r.fs_type == kFsFat12 ? 342 : 256;
   r.reserved_sectors = le::U16(s, 14);
   r.fat_sectors = le::U16(s, 22);
-  r.fat_lba = I64(v) + r.reserved_sectors;
+  r.fat_lba = v.Stored() + r.reserved_sectors;
   r.root_lba = r.fat_lba + 2 * r.fat_sectors;
   r.root_cluster = 2;
   r.data_lba = r.root_lba + 32;
@@ -78,17 +78,17 @@ void MountFat1216(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64
   r.total_sectors = TotalSectors(s);
   r.mount_flags = 1;
   r.hidden_sectors = le::U32(s, 28);
-  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, I64(v), r.sectors_per_cluster);
+  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, v.Stored(), r.sectors_per_cluster);
   CopyName(r.oem_name, s, 3);
   CopyName(r.fs_name, s, 54);
 }
 
-void MountFat32(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t v) {
+void MountFat32(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, Lba v) {
   r.fat_entries_per_sector = 128;
   r.fat_sectors = le::U32(s, 36);
   r.fat_bytes = r.fat_sectors * 512;
   r.reserved_sectors = le::U16(s, 14);
-  r.fat_lba = I64(v) + r.reserved_sectors;
+  r.fat_lba = v.Stored() + r.reserved_sectors;
   r.data_lba = r.fat_lba + 2 * r.fat_sectors;
   r.root_cluster = le::U32(s, 44);
   r.sectors_per_cluster = s[13];
@@ -97,25 +97,25 @@ void MountFat32(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t
   r.root_lba = r.data_lba + static_cast<std::int64_t>(r.sectors_per_cluster) *
                                 (static_cast<std::int64_t>(r.root_cluster) - 2);
   r.total_sectors = TotalSectors(s);
-  r.backup_boot_lba = I64(v + le::U16(s, 50));
-  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, I64(v), r.sectors_per_cluster);
+  r.backup_boot_lba = I64(v.value + le::U16(s, 50));
+  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, v.Stored(), r.sectors_per_cluster);
   r.mount_flags = 1;
   r.hidden_sectors = le::U32(s, 28);
   CopyName(r.oem_name, s, 3);
   CopyName(r.fs_name, s, 82);
 }
 
-void MountNtfs(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t v) {
+void MountNtfs(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, Lba v) {
   // Field values are untrusted: sums wrap in unsigned arithmetic instead of overflowing.
   const std::uint64_t spc = s[13];
   const std::uint64_t total = le::U64(s, 40);
   r.sectors_per_cluster = static_cast<std::uint32_t>(spc);
   r.bytes_per_cluster = r.sectors_per_cluster * 512;
   r.total_sectors = I64(total);
-  r.backup_boot_lba = I64(total + v);
-  r.mft_lba = I64(le::U64(s, 48) * spc + v);
+  r.backup_boot_lba = I64(total + v.value);
+  r.mft_lba = I64(le::U64(s, 48) * spc + v.value);
   r.mftmirr_cluster = I64(le::U64(s, 56));
-  r.mftmirr_lba = I64(le::U64(s, 56) * spc + v);
+  r.mftmirr_lba = I64(le::U64(s, 56) * spc + v.value);
   r.cluster_count = spc ? I64(total / spc) : 0;
   r.mount_flags = 1;
   r.hidden_sectors = I64(le::U64(s, 28));
@@ -166,18 +166,19 @@ LOGDRIVE_INFO* MountLogDrive(AppContext&, std::uint64_t start_lba, std::span<con
   }
   r->oem_index = oem_index;
   r->fs_type = FsTypeFromBootRecord(s);
-  r->start_lba = I64(start_lba);
+  const Lba start(start_lba);
+  r->start_lba = start.Stored();
   r->bytes_per_sector = 512;
   switch (r->fs_type) {
     case kFsFat12:
     case kFsFat16:
-      MountFat1216(*r, s, start_lba);
+      MountFat1216(*r, s, start);
       break;
     case kFsFat32:
-      MountFat32(*r, s, start_lba);
+      MountFat32(*r, s, start);
       break;
     case kFsNtfs:
-      MountNtfs(*r, s, start_lba);
+      MountNtfs(*r, s, start);
       break;
     default:
       break;  // unrecognised type strings: a row with no name and no size

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "app/main_window.h"
 #include "app/status.h"
