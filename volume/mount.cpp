@@ -195,15 +195,13 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   const std::uint32_t fs_type = FsTypeOf(c);
   const Lba start(start_lba);
 
-  // Look for the backup boot record where the file system keeps one.
-  std::optional<Lba> backup;
+  // Look for the backup boot record where the file system keeps one: the
+  // volume's last sector on NTFS, six sectors in on FAT32.
+  const bool has_backup = c == PartClass::kNtfs || c == PartClass::kFat32;
+  if (c == PartClass::kNtfs) n = n > 0 ? n - 1 : 0;
+  const std::uint64_t backup_offset = c == PartClass::kNtfs ? n : 6;
+  const std::optional<Lba> backup = has_backup ? start.Plus(backup_offset) : std::nullopt;
   std::array<std::uint8_t, kSectorSize> sector{};
-  if (c == PartClass::kNtfs) {
-    n = n > 0 ? n - 1 : 0;
-    backup = start.Plus(n);
-  } else if (c == PartClass::kFat32) {
-    backup = start.Plus(6);
-  }
   const bool probed = backup && ReadOne(ctx, drive, backup->value, sector);
   if (probed && IsBackupBootPosition(drive, backup->value, sector))
     return MountFromBackup(ctx, drive, backup->value, sector);
@@ -220,9 +218,8 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   r->start_lba = start.Stored();
   r->hidden_sectors = LbaToChs(drive, start_lba).head == 1 ? I64(drive.sectors_per_track) : start.Stored();
   r->sectors_per_cluster = ClusterSizeForVolume(n, fs_type);
-  // A backup position past the last LBA is kept as the wrapped sum, as it always was.
-  if (c == PartClass::kFat32 || c == PartClass::kNtfs)
-    r->backup_boot_lba = backup ? backup->Stored() : I64(start_lba + (c == PartClass::kFat32 ? 6 : n));
+  // A position past the last LBA is kept as the wrapped sum, as the field always held it.
+  if (has_backup) r->backup_boot_lba = backup ? backup->Stored() : I64(start_lba + backup_offset);
   r->bytes_per_sector = 512;
   r->mft_record_size = 1024;
   r->bytes_per_cluster = r->sectors_per_cluster * 512;

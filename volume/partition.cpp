@@ -95,9 +95,11 @@ void OfferCandidate(AppContext& ctx, PHYDRIVE_INFO& drive, Lba v, std::span<cons
 // The EBRs that the chain walks of the running partition search have taken.
 // A disk with a table at every table position (copies of one MBR, or tables
 // leading into a shared web of EBRs) would otherwise re-walk the same chain
-// from every table: up to kMaxChainLinks sector reads per table. An EBR
-// walked once has offered all its candidates already, so a second walk would
-// add no row.
+// from every table: up to kMaxChainLinks sector reads per table. The
+// candidates of an EBR do not depend on the walk that reached it, so once
+// offered they are listed and a second walk adds no row for them; only a
+// second extended partition claiming the same EBR (another lead entry or
+// chain start) could have differed, and a real disk has one.
 std::unordered_set<std::uint64_t>& WalkedEbrs() {
   static std::unordered_set<std::uint64_t> walked;
   return walked;
