@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/shell.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 
@@ -33,8 +34,10 @@ int AddImageFile(AppContext& ctx, const std::string& path) {
   // Only something with sectors is a drive: a directory opens but has none.
   std::optional<std::uint64_t> size = h != kNoDevice ? sys_GetSize(h) : std::nullopt;
   if (!size) {
+    const int err = sys_LastError();
     sys_Close(h);
     delete d;
+    DebugPrint("AddImageFile: %s: %s", path.c_str(), sys_ErrorText(err).c_str());
     std::string text = "Could not open " + path;
     fe_MessageBox(nullptr, text, "** Error **", MB_OK | MB_ICONSTOP);
     return 0;

@@ -14,6 +14,7 @@
 #include "app/status.h"
 #include "platform/controls.h"
 #include "platform/frontend.h"
+#include "platform/lba.h"
 #include "res/ids.h"
 #include "res/resources.h"
 
@@ -217,11 +218,12 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
   // Every path that does not fill the whole buffer zeroes it itself; a
   // blanket clear first would cost the 1 MiB partition search a fifth of its speed.
   // An LBA whose byte offset does not fit 64 bits cannot be positioned to.
-  if (lba > UINT64_MAX / kSectorSize) {
+  const std::optional<std::uint64_t> at_byte = Lba(lba).ByteOffset(kSectorSize);
+  if (!at_byte) {
     std::fill(buffer.begin(), buffer.end(), 0);
     return 0;
   }
-  const std::uint64_t offset = lba * kSectorSize;
+  const std::uint64_t offset = *at_byte;
   IoResult whole = sys_ReadAt(d.handle, offset, buffer);
   if (!whole.positioned) {
     std::fill(buffer.begin(), buffer.end(), 0);
@@ -249,11 +251,12 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
 }
 
 int WriteSectors(AppContext&, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer) {
-  if (lba > UINT64_MAX / kSectorSize) {
+  const std::optional<std::uint64_t> offset = Lba(lba).ByteOffset(kSectorSize);
+  if (!offset) {
     ErrorMessage("Error On SetFilePointer: LBA Sector (%" PRIu64 ")", lba);
     return 0;
   }
-  IoResult r = sys_WriteAt(d.device_path, lba * kSectorSize, buffer);
+  IoResult r = sys_WriteAt(d.device_path, *offset, buffer);
   if (!r.positioned) {
     ErrorMessage("Error On SetFilePointer: LBA Sector (%" PRIu64 ")", lba);
     return 0;

@@ -13,6 +13,7 @@
 #include "fat/dir_walk.h"
 #include "fat/fat.h"
 #include "fat/fat_scan.h"
+#include "platform/aligned_buffer.h"
 #include "platform/bytes.h"
 #include "res/ids.h"
 #include "scan/tree.h"
@@ -32,7 +33,7 @@ class ClusterReadAhead {
 
   bool Allocate() {
     try {
-      buffer_.resize(std::max<std::size_t>(bpc_, kReadAhead / bpc_ * bpc_));
+      buffer_ = AlignedBuffer(std::max<std::size_t>(bpc_, kReadAhead / bpc_ * bpc_));
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -44,9 +45,9 @@ class ClusterReadAhead {
       const std::uint64_t n = std::min<std::uint64_t>(buffer_.size() / bpc_, last_ - c + 1);
       first_ = c;
       count_ = static_cast<std::uint32_t>(n);
-      ReadSectors(ctx_, drive_, FatClusterLba(vol_, c), std::span<std::uint8_t>(buffer_).first(n * bpc_));
+      ReadSectors(ctx_, drive_, FatClusterLba(vol_, c), buffer_.span().first(n * bpc_));
     }
-    return std::span<const std::uint8_t>(buffer_).subspan(static_cast<std::size_t>(c - first_) * bpc_, bpc_);
+    return buffer_.span().subspan(static_cast<std::size_t>(c - first_) * bpc_, bpc_);
   }
 
  private:
@@ -55,7 +56,7 @@ class ClusterReadAhead {
   const LOGDRIVE_INFO& vol_;
   std::size_t bpc_;
   std::uint64_t last_;
-  std::vector<std::uint8_t> buffer_;
+  AlignedBuffer buffer_;
   std::uint32_t first_ = 0;
   std::uint32_t count_ = 0;
 };

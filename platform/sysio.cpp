@@ -219,9 +219,40 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 }  // namespace
 
 DevHandle sys_OpenRead(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) SaveErrno();
-  return fd;
+  // Opened without blocking and only then looked at: a blocking open of a
+  // FIFO waits for a writer that may never come.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    SaveErrno();
+    return kNoDevice;
+  }
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) {
+    SaveErrno();
+    ::close(fd);
+    return kNoDevice;
+  }
+  if (S_ISREG(st.st_mode)) {
+    // Reads of a regular file wait for the data either way; clear the flag
+    // so that nothing else sees it.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+  }
+  if (!S_ISBLK(st.st_mode)) {
+    // Directories, pipes, sockets and character devices have no sectors.
+    g_last_error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+    ::close(fd);
+    return kNoDevice;
+  }
+  // A block device is opened again in the ordinary way, through the open
+  // descriptor (the same node, whatever the path names by now): a removable
+  // drive without a medium is refused, as a plain open would refuse it.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  int again = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+  if (again < 0) SaveErrno();
+  ::close(fd);
+  return again < 0 ? kNoDevice : again;
 }
 
 void sys_Close(DevHandle h) {

@@ -12,7 +12,9 @@
 using DevHandle = int;
 inline constexpr DevHandle kNoDevice = -1;
 
-// Opens read-only (sources are never opened for writing).
+// Opens read-only (sources are never opened for writing). Only regular files
+// and block devices are opened; anything else (a FIFO, whose open would wait
+// for a writer, a directory, a socket) is refused at once with EISDIR or ENOTBLK.
 DevHandle sys_OpenRead(const std::string& path);
 void sys_Close(DevHandle h);
 // Size in bytes: BLKGETSIZE64 for block devices, st_size for files.

@@ -1,13 +1,17 @@
 // Physical drives and image files as drives: the stored record, enumeration,
 // identity decoding, sector reads with unreadable sectors, writes, images.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "app/context.h"
+#include "app/main_window.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "platform/sysio.h"
@@ -358,6 +362,38 @@ TEST_F(DiskTest, ImageFileBecomesAPseudoDrive) {
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(errno, EBADF);
   CloseAllDrives(ctx());  // twice is harmless
+}
+
+TEST_F(DiskTest, AFifoIsRefusedAtOnce) {
+  // A FIFO with no writer: a blocking open would wait for ever.
+  OpenMainWindow();
+  const std::filesystem::path fifo = TempDir() / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::promise<int> added;
+  std::future<int> result = added.get_future();
+  std::thread adder([&] { added.set_value(AddImageFile(ctx(), fifo.string())); });
+  if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    // Hung in open: a writer lets it go, so that the test can end.
+    const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    adder.join();
+    if (w >= 0) ::close(w);
+    FAIL() << "adding a FIFO as an image blocked";
+  }
+  adder.join();
+  EXPECT_EQ(result.get(), 0);
+  EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 0);
+  ASSERT_EQ(headless::Boxes().size(), 1u);
+  EXPECT_EQ(headless::Boxes()[0].text, "Could not open " + fifo.string());
+  ASSERT_FALSE(DebugLines().empty());
+  EXPECT_EQ(DebugLines().back(), "AddImageFile: " + fifo.string() + ": " + sys_ErrorText(ENOTBLK));
+  EXPECT_EQ(sys_OpenRead(fifo.string()), kNoDevice);
+  EXPECT_EQ(sys_LastError(), ENOTBLK);
+
+  // A regular file still opens, for blocking reads.
+  const DevHandle h = sys_OpenRead(WriteFile("plain.img", Pattern(512)).string());
+  ASSERT_NE(h, kNoDevice);
+  EXPECT_EQ(::fcntl(h, F_GETFL) & O_NONBLOCK, 0);
+  sys_Close(h);
 }
 
 TEST_F(DiskTest, AddFileToDataStreamFollowsTheChooser) {

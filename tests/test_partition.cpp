@@ -154,3 +154,83 @@ TEST_F(PartitionSearchTest, SortKeepsEveryRowBeyondFiveHundred) {
   EXPECT_EQ(ListView_GetItemText(ctx().log_list, 0, 1), "V0");
   EXPECT_EQ(ListView_GetItemText(ctx().log_list, 0, 2), "1.00 GB");
 }
+
+namespace {
+
+std::uint64_t g_single_reads = 0;
+ReadFault CountSingleSectorReads(DevHandle, std::uint64_t, std::size_t length) {
+  if (length == kSectorSize) ++g_single_reads;
+  return {};
+}
+
+}  // namespace
+
+TEST_F(PartitionSearchTest, TablesEverywhereWalkEachEbrOnce) {
+  // A web of EBRs (each links to the next two) away from any table position,
+  // its logical volumes known only by their entries.
+  const std::uint64_t sectors = 4 * kCyl;
+  const PHYDRIVE_INFO geometry = ImageDrive(sectors);
+  std::vector<std::uint64_t> ebrs;
+  for (std::uint64_t lba = 2 * kCyl + 100; ebrs.size() < 100; lba += 130) {
+    const Chs c = LbaToChs(geometry, lba);
+    if (c.head != 0 && c.sector != 1) ebrs.push_back(lba);
+  }
+  const auto first = static_cast<std::uint32_t>(ebrs[0]);
+  const Sector mbr = Table({Entry{0x05, first, 2 * kCyl, 0, 2 * kCyl, sectors - 1}});
+  std::map<std::uint64_t, Sector> one_table = {{0, mbr}};
+  for (std::size_t k = 0; k < ebrs.size(); ++k) {
+    Sector s{};
+    PutEntry(s, 0, Entry{0x06, 63, 1000});
+    for (std::size_t step : {1, 2})
+      if (k + step < ebrs.size())
+        PutEntry(s, static_cast<int>(step), Entry{0x05, static_cast<std::uint32_t>(ebrs[k + step] - first), 1000});
+    Sign(s);
+    one_table[ebrs[k]] = s;
+  }
+  // The same disk with a copy of the MBR at every table position of its first two cylinders.
+  std::map<std::uint64_t, Sector> everywhere = one_table;
+  for (std::uint64_t lba = 0; lba < 2 * kCyl; ++lba) {
+    const Chs c = LbaToChs(geometry, lba);
+    if (c.head == 0 || c.sector == 1) everywhere[lba] = mbr;
+  }
+  ASSERT_GT(everywhere.size(), one_table.size() + 600);
+
+  OpenMainWindow();
+  AddDisk(sectors, one_table, "one.img");
+  AddDisk(sectors, everywhere, "everywhere.img");
+  std::vector<std::vector<std::int64_t>> rows;
+  std::vector<std::uint64_t> reads;
+  for (int drive : {0, 1}) {
+    Select(drive);
+    g_single_reads = 0;
+    sys_SetReadFaultHook(CountSingleSectorReads);
+    Scan();
+    sys_SetReadFaultHook(nullptr);
+    rows.push_back(Lbas());
+    reads.push_back(g_single_reads);
+  }
+  EXPECT_EQ(std::count(rows[0].begin(), rows[0].end(), static_cast<std::int64_t>(ebrs.back() + 63)), 1)
+      << "the chain was walked to its end";
+  EXPECT_EQ(rows[1], rows[0]) << "the copies add no row";
+  EXPECT_EQ(reads[1], reads[0]) << "nor any sector read: each EBR is walked once per search";
+
+  // A new search walks them again.
+  Select(0);
+  Scan();
+  EXPECT_EQ(Lbas(), rows[0]);
+}
+
+TEST(PartitionTests, TypeCodesAndTheirClasses) {
+  const std::vector<std::pair<std::uint8_t, PartClass>> cases = {
+      {0x01, PartClass::kFat12},    {0x04, PartClass::kFat16},    {0x06, PartClass::kFat16},
+      {0x0E, PartClass::kFat16},    {0x0B, PartClass::kFat32},    {0x0C, PartClass::kFat32},
+      {0x07, PartClass::kNtfs},     {0x12, PartClass::kType12},   {0x05, PartClass::kExtended},
+      {0x0F, PartClass::kExtended}, {0xDE, PartClass::kTypeDE},   {0x83, PartClass::kOther},
+      {0x00, PartClass::kOther}};
+  for (const auto& [code, want] : cases) {
+    Sector s = Table({Entry{code, 63, 100}});
+    EXPECT_EQ(PartitionClass(std::span<const std::uint8_t>(s).subspan(446, 16)), want) << int{code};
+  }
+  EXPECT_EQ(PartitionClass(std::span<const std::uint8_t>(Table({}).data(), 4)), PartClass::kOther) << "a short entry";
+  EXPECT_EQ(FsTypeOf(PartClass::kNtfs), kFsNtfs);
+}

@@ -8,7 +8,9 @@
 
 #include "disk/phydrive.h"
 #include "ntfs/mft_locator.h"
+#include "platform/aligned_buffer.h"
 #include "platform/bytes.h"
+#include "platform/lba.h"
 #include "volume/logdrive.h"
 #include "volume/partition.h"
 
@@ -62,11 +64,11 @@ std::uint32_t TotalSectors(std::span<const std::uint8_t> s) {
   return small != 0 ? small : le::U32(s, 32);
 }
 
-void MountFat1216(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t v) {
+void MountFat1216(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, Lba v) {
   r.fat_entries_per_sector = r.fs_type == kFsFat12 ? 342 : 256;
   r.reserved_sectors = le::U16(s, 14);
   r.fat_sectors = le::U16(s, 22);
-  r.fat_lba = I64(v) + r.reserved_sectors;
+  r.fat_lba = v.Stored() + r.reserved_sectors;
   r.root_lba = r.fat_lba + 2 * r.fat_sectors;
   r.root_cluster = 2;
   r.data_lba = r.root_lba + 32;
@@ -76,17 +78,17 @@ void MountFat1216(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64
   r.total_sectors = TotalSectors(s);
   r.mount_flags = 1;
   r.hidden_sectors = le::U32(s, 28);
-  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, I64(v), r.sectors_per_cluster);
+  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, v.Stored(), r.sectors_per_cluster);
   CopyName(r.oem_name, s, 3);
   CopyName(r.fs_name, s, 54);
 }
 
-void MountFat32(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t v) {
+void MountFat32(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, Lba v) {
   r.fat_entries_per_sector = 128;
   r.fat_sectors = le::U32(s, 36);
   r.fat_bytes = r.fat_sectors * 512;
   r.reserved_sectors = le::U16(s, 14);
-  r.fat_lba = I64(v) + r.reserved_sectors;
+  r.fat_lba = v.Stored() + r.reserved_sectors;
   r.data_lba = r.fat_lba + 2 * r.fat_sectors;
   r.root_cluster = le::U32(s, 44);
   r.sectors_per_cluster = s[13];
@@ -95,25 +97,25 @@ void MountFat32(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t
   r.root_lba = r.data_lba + static_cast<std::int64_t>(r.sectors_per_cluster) *
                                 (static_cast<std::int64_t>(r.root_cluster) - 2);
   r.total_sectors = TotalSectors(s);
-  r.backup_boot_lba = I64(v + le::U16(s, 50));
-  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, I64(v), r.sectors_per_cluster);
+  r.backup_boot_lba = I64(v.value + le::U16(s, 50));
+  r.cluster_count = ClusterCount(r.total_sectors, r.data_lba, v.Stored(), r.sectors_per_cluster);
   r.mount_flags = 1;
   r.hidden_sectors = le::U32(s, 28);
   CopyName(r.oem_name, s, 3);
   CopyName(r.fs_name, s, 82);
 }
 
-void MountNtfs(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, std::uint64_t v) {
+void MountNtfs(LOGDRIVE_INFO& r, std::span<const std::uint8_t> s, Lba v) {
   // Field values are untrusted: sums wrap in unsigned arithmetic instead of overflowing.
   const std::uint64_t spc = s[13];
   const std::uint64_t total = le::U64(s, 40);
   r.sectors_per_cluster = static_cast<std::uint32_t>(spc);
   r.bytes_per_cluster = r.sectors_per_cluster * 512;
   r.total_sectors = I64(total);
-  r.backup_boot_lba = I64(total + v);
-  r.mft_lba = I64(le::U64(s, 48) * spc + v);
+  r.backup_boot_lba = I64(total + v.value);
+  r.mft_lba = I64(le::U64(s, 48) * spc + v.value);
   r.mftmirr_cluster = I64(le::U64(s, 56));
-  r.mftmirr_lba = I64(le::U64(s, 56) * spc + v);
+  r.mftmirr_lba = I64(le::U64(s, 56) * spc + v.value);
   r.cluster_count = spc ? I64(total / spc) : 0;
   r.mount_flags = 1;
   r.hidden_sectors = I64(le::U64(s, 28));
@@ -164,18 +166,19 @@ LOGDRIVE_INFO* MountLogDrive(AppContext&, std::uint64_t start_lba, std::span<con
   }
   r->oem_index = oem_index;
   r->fs_type = FsTypeFromBootRecord(s);
-  r->start_lba = I64(start_lba);
+  const Lba start(start_lba);
+  r->start_lba = start.Stored();
   r->bytes_per_sector = 512;
   switch (r->fs_type) {
     case kFsFat12:
     case kFsFat16:
-      MountFat1216(*r, s, start_lba);
+      MountFat1216(*r, s, start);
       break;
     case kFsFat32:
-      MountFat32(*r, s, start_lba);
+      MountFat32(*r, s, start);
       break;
     case kFsNtfs:
-      MountNtfs(*r, s, start_lba);
+      MountNtfs(*r, s, start);
       break;
     default:
       break;  // unrecognised type strings: a row with no name and no size
@@ -188,21 +191,20 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   std::uint32_t count = 0;
   if (!le::Read(entry, 12, count)) return nullptr;
   std::uint64_t n = count;
-  const int c = PartitionClass(entry);
+  const PartClass c = PartitionClass(entry);
+  const std::uint32_t fs_type = FsTypeOf(c);
+  const Lba start(start_lba);
 
-  // Look for the backup boot record where the file system keeps one.
-  std::uint64_t backup = 0;
-  bool probed = false;
+  // Look for the backup boot record where the file system keeps one: the
+  // volume's last sector on NTFS, six sectors in on FAT32.
+  const bool has_backup = c == PartClass::kNtfs || c == PartClass::kFat32;
+  if (c == PartClass::kNtfs) n = n > 0 ? n - 1 : 0;
+  const std::uint64_t backup_offset = c == PartClass::kNtfs ? n : 6;
+  const std::optional<Lba> backup = has_backup ? start.Plus(backup_offset) : std::nullopt;
   std::array<std::uint8_t, kSectorSize> sector{};
-  if (c == kFsNtfs) {
-    n = n > 0 ? n - 1 : 0;
-    backup = start_lba + n;
-    probed = ReadOne(ctx, drive, backup, sector);
-  } else if (c == kFsFat32) {
-    backup = start_lba + 6;
-    probed = ReadOne(ctx, drive, backup, sector);
-  }
-  if (probed && IsBackupBootPosition(drive, backup, sector)) return MountFromBackup(ctx, drive, backup, sector);
+  const bool probed = backup && ReadOne(ctx, drive, backup->value, sector);
+  if (probed && IsBackupBootPosition(drive, backup->value, sector))
+    return MountFromBackup(ctx, drive, backup->value, sector);
 
   LOGDRIVE_INFO* r = nullptr;
   try {
@@ -211,18 +213,19 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
     return nullptr;
   }
   SetDefaultBootNames(ctx, c, *r);
-  r->fs_type = static_cast<std::uint32_t>(c);
+  r->fs_type = fs_type;
   r->total_sectors = I64(n);
-  r->start_lba = I64(start_lba);
-  r->hidden_sectors = LbaToChs(drive, start_lba).head == 1 ? I64(drive.sectors_per_track) : I64(start_lba);
-  r->sectors_per_cluster = ClusterSizeForVolume(n, c);
-  if (c == kFsFat32 || c == kFsNtfs) r->backup_boot_lba = I64(backup);
+  r->start_lba = start.Stored();
+  r->hidden_sectors = LbaToChs(drive, start_lba).head == 1 ? I64(drive.sectors_per_track) : start.Stored();
+  r->sectors_per_cluster = ClusterSizeForVolume(n, fs_type);
+  // A position past the last LBA is kept as the wrapped sum, as the field always held it.
+  if (has_backup) r->backup_boot_lba = backup ? backup->Stored() : I64(start_lba + backup_offset);
   r->bytes_per_sector = 512;
   r->mft_record_size = 1024;
   r->bytes_per_cluster = r->sectors_per_cluster * 512;
   r->mft_records_per_cluster = r->sectors_per_cluster / 2;
 
-  if (c == kFsNtfs) {
+  if (c == PartClass::kNtfs) {
     r->cluster_count = I64(n / r->sectors_per_cluster);
     LocateMft(ctx, drive, *r);
     SetNtfsRecordDefaults(*r);
@@ -230,19 +233,21 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   }
   // The boot record that would place the first FAT is unusable: assume the
   // reserved area the usual formatters leave.
-  if (c == kFsFat32)
-    r->reserved_sectors = kBuiltFat32Reserved;
-  else if (c == kFsFat12 || c == kFsFat16)
-    r->reserved_sectors = kBuiltFat1216Reserved;
-  r->fat_lba = I64(start_lba) + r->reserved_sectors;
-  if (c == kFsFat12 || c == kFsFat16 || c == kFsFat32) {
-    r->fat_entries_per_sector = c == kFsFat12 ? 342 : c == kFsFat16 ? 256 : 128;
+  const bool is_fat = c == PartClass::kFat12 || c == PartClass::kFat16 || c == PartClass::kFat32;
+  std::uint64_t reserved = 0;
+  if (c == PartClass::kFat32)
+    reserved = kBuiltFat32Reserved;
+  else if (is_fat)
+    reserved = kBuiltFat1216Reserved;
+  r->reserved_sectors = I64(reserved);
+  const Lba fat_lba(start_lba + reserved);  // wraps as the stored field would
+  r->fat_lba = fat_lba.Stored();
+  if (is_fat) {
+    r->fat_entries_per_sector = c == PartClass::kFat12 ? 342 : c == PartClass::kFat16 ? 256 : 128;
     r->entries_per_cluster = r->bytes_per_cluster / 32;
   }
-  r->fat_sectors = I64(EstimateFatSectors(ctx, drive, c, r->sectors_per_cluster, n,
-                                          static_cast<std::uint64_t>(r->reserved_sectors),
-                                          static_cast<std::uint64_t>(r->fat_lba)));
-  if (c == kFsFat32) {
+  r->fat_sectors = I64(EstimateFatSectors(ctx, drive, fs_type, r->sectors_per_cluster, n, reserved, fat_lba.value));
+  if (c == PartClass::kFat32) {
     r->root_cluster = 2;
     r->data_lba = r->fat_lba + 2 * r->fat_sectors;
     r->root_lba = r->data_lba;
@@ -254,23 +259,23 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   return r;  // mount_flags stays 0: built, not mounted
 }
 
-void SetDefaultBootNames(AppContext&, int partition_class, LOGDRIVE_INFO& record) {
-  const std::size_t oem = partition_class == kFsNtfs ? kOemIndexNtfs : kOemIndexMsdos;
+void SetDefaultBootNames(AppContext&, PartClass partition_class, LOGDRIVE_INFO& record) {
+  const std::size_t oem = partition_class == PartClass::kNtfs ? kOemIndexNtfs : kOemIndexMsdos;
   record.oem_index = static_cast<std::uint32_t>(oem);
   CopyName(record.oem_name, kOemNames[oem - 1]);
   const char* name = "";
   switch (partition_class) {
-    case 1: name = "FAT12"; break;
-    case 2: name = "FAT16"; break;
-    case 3: name = "FAT32"; break;
-    case 4: name = "NTFS"; break;
-    case 6: name = "EXTD"; break;
+    case PartClass::kFat12: name = "FAT12"; break;
+    case PartClass::kFat16: name = "FAT16"; break;
+    case PartClass::kFat32: name = "FAT32"; break;
+    case PartClass::kNtfs: name = "NTFS"; break;
+    case PartClass::kExtended: name = "EXTD"; break;
     default: break;
   }
   CopyName(record.fs_name, name);
 }
 
-std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type) {
+std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, std::uint32_t type) {
   struct Row {
     std::uint64_t below;
     std::uint32_t fat12, fat16, fat32, ntfs;
@@ -281,13 +286,13 @@ std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type) {
       {4194304, 32, 64, 8, 4},      {16777216, 128, 128, 8, 8},   {33554432, 128, 128, 16, 8},
       {67108854, 128, 128, 32, 8},
   };
-  if (type >= 1 && type <= 4) {
+  if (type >= kFsFat12 && type <= kFsNtfs) {
     for (const Row& row : kRows) {
       if (total_sectors >= row.below) continue;
       switch (type) {
-        case 1: return row.fat12;
-        case 2: return row.fat16;
-        case 3: return row.fat32;
+        case kFsFat12: return row.fat12;
+        case kFsFat16: return row.fat16;
+        case kFsFat32: return row.fat32;
         default: return row.ntfs;
       }
     }
@@ -301,14 +306,15 @@ constexpr std::uint64_t kFatProbeBudget = 2'000'000;
 std::uint64_t g_fat_probe_budget = kFatProbeBudget;
 }  // namespace
 
-std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type, std::uint32_t sectors_per_cluster,
-                                 std::uint64_t total_sectors, std::uint64_t reserved_sectors, std::uint64_t fat_lba) {
+std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint32_t type,
+                                 std::uint32_t sectors_per_cluster, std::uint64_t total_sectors,
+                                 std::uint64_t reserved_sectors, std::uint64_t fat_lba) {
   // Only the FAT types have a FAT to size.
   std::uint64_t e = 0;
   switch (type) {
-    case 1: e = 341; break;
-    case 2: e = 256; break;
-    case 3: e = 128; break;
+    case kFsFat12: e = 341; break;
+    case kFsFat16: e = 256; break;
+    case kFsFat32: e = 128; break;
     default: return 0;
   }
   if (sectors_per_cluster == 0) return 0;
@@ -321,19 +327,19 @@ std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type
 
   // The second FAT opens with the media byte: look for it where the guess
   // puts it, then sector by sector from just after the first FAT's start.
-  const std::uint64_t limit =
-      std::min(fat_lba <= UINT64_MAX - kFatSearchSpan ? fat_lba + kFatSearchSpan : UINT64_MAX, drive.total_sectors);
+  const Lba fat(fat_lba);
+  const std::uint64_t limit = std::min(fat.Plus(kFatSearchSpan).value_or(Lba(UINT64_MAX)).value, drive.total_sectors);
   std::array<std::uint8_t, kSectorSize> sector{};
-  if (fat_lba <= UINT64_MAX - guess && ReadOne(ctx, drive, fat_lba + guess, sector) && sector[0] == 0xF8)
+  if (const std::optional<Lba> at = fat.Plus(guess); at && ReadOne(ctx, drive, at->value, sector) && sector[0] == 0xF8)
     return guess;
   // The walk reads in small batches (a sector at a time would be a system
   // call per sector), and a whole partition search spends a bounded number
   // of sectors on it: a disk full of crafted tables cannot make it endless.
   constexpr std::uint64_t kBatch = 64;
-  std::vector<std::uint8_t> batch(kBatch * kSectorSize);
+  AlignedBuffer batch(kBatch * kSectorSize);
   for (std::uint64_t l = fat_lba + 1; l < limit && g_fat_probe_budget > 0;) {
     const std::uint64_t n = std::min({kBatch, limit - l, g_fat_probe_budget});
-    const std::span<std::uint8_t> buf(batch.data(), n * kSectorSize);
+    const std::span<std::uint8_t> buf = batch.span().first(n * kSectorSize);
     const bool read = ReadSectors(ctx, drive, l, buf) != 0;
     g_fat_probe_budget -= n;
     for (std::uint64_t i = 0; read && i < n; ++i)
@@ -365,10 +371,9 @@ void SetNtfsRecordDefaults(LOGDRIVE_INFO& record) {
 void FitVolumeToDrive(LOGDRIVE_INFO& record, const PHYDRIVE_INFO& drive) {
   if (record.sectors_per_cluster == 0 || record.cluster_count <= 0) return;
   // Where the clusters start: the data area on FAT, the volume's start on NTFS.
-  const std::int64_t first = record.fs_type == kFsNtfs ? record.start_lba : record.data_lba;
-  const std::uint64_t drive_end = drive.total_sectors;
-  std::uint64_t fit = 0;
-  if (first >= 0 && static_cast<std::uint64_t>(first) < drive_end)
-    fit = (drive_end - static_cast<std::uint64_t>(first)) / record.sectors_per_cluster;
-  if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = static_cast<std::int64_t>(fit);
+  const std::optional<Lba> first = Lba::FromStored(record.fs_type == kFsNtfs ? record.start_lba : record.data_lba);
+  const std::uint64_t room = first ? SectorRange{*first, UINT64_MAX}.Within(drive.total_sectors).count : 0;
+  const std::uint64_t fit = room / record.sectors_per_cluster;
+  // cluster_count is positive here, and a smaller fit fits its field.
+  if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = I64(fit);
 }

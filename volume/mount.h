@@ -4,6 +4,7 @@
 #include <span>
 
 #include "app/context.h"
+#include "volume/partition.h"
 
 struct PHYDRIVE_INFO;
 struct LOGDRIVE_INFO;
@@ -12,9 +13,10 @@ LOGDRIVE_INFO* MountLogDrive(AppContext& ctx, std::uint64_t start_lba, std::span
 std::uint32_t FsTypeFromBootRecord(std::span<const std::uint8_t> boot_record);
 LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std::span<const std::uint8_t> entry,
                                       std::uint64_t start_lba);
-void SetDefaultBootNames(AppContext& ctx, int partition_class, LOGDRIVE_INFO& record);
-std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, int type);
-std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, int type, std::uint32_t sectors_per_cluster,
+void SetDefaultBootNames(AppContext& ctx, PartClass partition_class, LOGDRIVE_INFO& record);
+// type: an fs_type code (kFsFat12 ... kFsNtfs; others get the FAT32/other default).
+std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, std::uint32_t type);
+std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint32_t type, std::uint32_t sectors_per_cluster,
                                  std::uint64_t total_sectors, std::uint64_t reserved_sectors, std::uint64_t fat_lba);
 void SetNtfsRecordDefaults(LOGDRIVE_INFO& record);
 // Starts a new allowance of sectors for the second-FAT walks of EstimateFatSectors

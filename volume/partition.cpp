@@ -10,6 +10,7 @@
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/bytes.h"
+#include "platform/lba.h"
 #include "volume/logdrive.h"
 #include "volume/mount.h"
 
@@ -69,41 +70,55 @@ std::uint64_t ChsSectorOf(std::uint16_t word) {
   return sector;
 }
 
+bool IsExtended(std::span<const std::uint8_t> entry) { return PartitionClass(entry) == PartClass::kExtended; }
+
 // V = base + start, or nothing when it would not be a sector of the drive.
-bool CandidateLba(const PHYDRIVE_INFO& drive, std::uint64_t base, std::uint32_t start, std::uint64_t& v) {
-  if (base > UINT64_MAX - start) return false;
-  v = base + start;
-  return v < drive.total_sectors;
+std::optional<Lba> CandidateLba(const PHYDRIVE_INFO& drive, Lba base, std::uint32_t start) {
+  const std::optional<Lba> v = base.Plus(start);
+  if (!v || v->value >= drive.total_sectors) return std::nullopt;
+  return v;
 }
 
 // Steps 4 to 7 of a table walk for one candidate at V; a record that must be
 // built from the entry is built from `build_from`.
-void OfferCandidate(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t v, std::span<const std::uint8_t> build_from) {
-  if (IsLogDriveListed(ctx, v)) return;
+void OfferCandidate(AppContext& ctx, PHYDRIVE_INFO& drive, Lba v, std::span<const std::uint8_t> build_from) {
+  if (IsLogDriveListed(ctx, v.value)) return;
   std::array<std::uint8_t, kSectorSize> sector{};
-  if (!ReadSectors(ctx, drive, v, sector)) return;
-  LOGDRIVE_INFO* rec =
-      IsBootSector(sector) ? MountLogDrive(ctx, v, sector) : BuildLogDriveFromEntry(ctx, drive, build_from, v);
+  if (!ReadSectors(ctx, drive, v.value, sector)) return;
+  LOGDRIVE_INFO* rec = IsBootSector(sector) ? MountLogDrive(ctx, v.value, sector)
+                                            : BuildLogDriveFromEntry(ctx, drive, build_from, v.value);
   if (!rec) return;
   FitVolumeToDrive(*rec, drive);
   AddLOGDrive(ctx, rec);
 }
 
+// The EBRs that the chain walks of the running partition search have taken.
+// A disk with a table at every table position (copies of one MBR, or tables
+// leading into a shared web of EBRs) would otherwise re-walk the same chain
+// from every table: up to kMaxChainLinks sector reads per table. The
+// candidates of an EBR do not depend on the walk that reached it, so once
+// offered they are listed and a second walk adds no row for them; only a
+// second extended partition claiming the same EBR (another lead entry or
+// chain start) could have differed, and a real disk has one.
+std::unordered_set<std::uint64_t>& WalkedEbrs() {
+  static std::unordered_set<std::uint64_t> walked;
+  return walked;
+}
+
 struct ChainWalk {
-  std::uint64_t extended_start = 0;  // links are relative to the first EBR of the chain
-  std::vector<std::uint64_t> visited;
+  Lba extended_start;  // links are relative to the first EBR of the chain
+  std::size_t links = 0;
 };
 
-void WalkChainLink(AppContext& ctx, PHYDRIVE_INFO& drive, ChainWalk& walk, std::span<const std::uint8_t> lead,
-                   std::uint64_t x) {
-  // A chain that comes back to an EBR it walked, or runs on without end, stops here.
-  if (walk.visited.size() >= kMaxChainLinks) return;
-  if (std::find(walk.visited.begin(), walk.visited.end(), x) != walk.visited.end()) return;
-  walk.visited.push_back(x);
-  if (x >= drive.total_sectors) return;
+void WalkChainLink(AppContext& ctx, PHYDRIVE_INFO& drive, ChainWalk& walk, std::span<const std::uint8_t> lead, Lba x) {
+  // A chain that comes back to an EBR already walked, or runs on without end, stops here.
+  if (walk.links >= kMaxChainLinks) return;
+  if (!WalkedEbrs().insert(x.value).second) return;
+  ++walk.links;
+  if (x.value >= drive.total_sectors) return;
 
-  std::vector<std::uint8_t> ebr(kSectorSize);
-  if (!ReadSectors(ctx, drive, x, ebr)) return;
+  std::array<std::uint8_t, kSectorSize> ebr{};
+  if (!ReadSectors(ctx, drive, x.value, ebr)) return;
   // Only a sector that ends with the table signature is an EBR; anything else
   // (a data sector a stale link points to) would turn random bytes into rows.
   if (!HasSignature(ebr)) return;
@@ -111,10 +126,9 @@ void WalkChainLink(AppContext& ctx, PHYDRIVE_INFO& drive, ChainWalk& walk, std::
   for (int i = 0; i < kEntries; ++i) {
     const std::span<const std::uint8_t> e = EntryAt(ebr, i);
     const PartEntry p = ReadEntry(e);
-    if (PartitionClass(e) == 6 && walk.extended_start <= UINT64_MAX - p.start)
-      WalkChainLink(ctx, drive, walk, e, walk.extended_start + p.start);
-    std::uint64_t v = 0;
-    if (CandidateLba(drive, x, p.start, v)) OfferCandidate(ctx, drive, v, lead);
+    if (IsExtended(e))
+      if (const std::optional<Lba> next = walk.extended_start.Plus(p.start)) WalkChainLink(ctx, drive, walk, e, *next);
+    if (const std::optional<Lba> v = CandidateLba(drive, x, p.start)) OfferCandidate(ctx, drive, *v, lead);
   }
 }
 
@@ -144,19 +158,26 @@ void DecodeChsWord(std::uint16_t word, std::uint64_t& cylinder, std::uint64_t& s
   cylinder = ((static_cast<std::uint64_t>(word) << 2) & 0x300u) | (word >> 8);
 }
 
-int PartitionClass(std::span<const std::uint8_t> entry) {
-  if (entry.size() < 5) return 8;
-  switch (entry[4]) {
-    case 0x01: return 1;
-    case 0x04: case 0x06: case 0x0E: return 2;
-    case 0x0B: case 0x0C: return 3;
-    case 0x07: return 4;
-    case 0x12: return 5;
-    case 0x05: case 0x0F: return 6;
-    case 0xDE: return 7;
-    default: return 8;
+PartClass ClassOfType(std::uint8_t type_code) {
+  using T = PartitionType;
+  switch (static_cast<T>(type_code)) {
+    case T::kFat12: return PartClass::kFat12;
+    case T::kFat16Small: case T::kFat16: case T::kFat16Lba: return PartClass::kFat16;
+    case T::kFat32Chs: case T::kFat32Lba: return PartClass::kFat32;
+    case T::kNtfs: return PartClass::kNtfs;
+    case T::kType12: return PartClass::kType12;
+    case T::kExtendedChs: case T::kExtendedLba: return PartClass::kExtended;
+    case T::kTypeDE: return PartClass::kTypeDE;
   }
+  return PartClass::kOther;
 }
+
+PartClass PartitionClass(std::span<const std::uint8_t> entry) {
+  if (entry.size() < 5) return PartClass::kOther;
+  return ClassOfType(entry[4]);
+}
+
+void BeginPartitionSearch() { WalkedEbrs().clear(); }
 
 int IsPartitionSector(const PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector) {
   // The signature rejects almost every sector, so it goes first; all the
@@ -173,7 +194,7 @@ int IsPartitionSector(const PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<c
     if (ChsSectorOf(p.end_cs) != drive.sectors_per_track) return 0;
     if (p.start_head > 1) return 0;
     if (p.boot != 0x80 && p.boot != 0x00) return 0;
-    if (PartitionClass(e) == 8) return 0;
+    if (PartitionClass(e) == PartClass::kOther) return 0;
     any = true;
   }
   return any ? 1 : 0;
@@ -214,20 +235,19 @@ void WalkPartitionTable(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t bas
     const std::span<const std::uint8_t> e = EntryAt(table, i);
     const PartEntry p = ReadEntry(e);
     if (p.count == 0) continue;
-    if (PartitionClass(e) == 6) {
+    if (IsExtended(e)) {
       WalkExtendedChain(ctx, drive, e, p.start);
       continue;
     }
-    std::uint64_t v = 0;
-    if (CandidateLba(drive, base_lba, p.start, v)) OfferCandidate(ctx, drive, v, e);
+    if (const std::optional<Lba> v = CandidateLba(drive, Lba(base_lba), p.start)) OfferCandidate(ctx, drive, *v, e);
   }
 }
 
 void WalkExtendedChain(AppContext& ctx, PHYDRIVE_INFO& drive, std::span<const std::uint8_t> entry,
                        std::uint64_t ebr_lba) {
   ChainWalk walk;
-  walk.extended_start = ebr_lba;
-  WalkChainLink(ctx, drive, walk, entry, ebr_lba);
+  walk.extended_start = Lba(ebr_lba);
+  WalkChainLink(ctx, drive, walk, entry, walk.extended_start);
 }
 
 void AddBootSectorVolume(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba,
@@ -246,16 +266,14 @@ LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint6
   std::uint64_t ntfs_total = 0;
   if (!le::Read(sector, 50, fat32_backup) || !le::Read(sector, 40, ntfs_total)) return nullptr;
   const Chs chs = LbaToChs(drive, lba);
-  std::uint64_t v = lba;
-  if (chs.head <= 1 && chs.sector == static_cast<std::uint64_t>(fat32_backup) + 1) {
-    if (lba < 6) return nullptr;
-    v = lba - 6;
-  } else if (drive.heads != 0 && chs.head == drive.heads - 1 && chs.sector == drive.sectors_per_track) {
-    if (ntfs_total > lba) return nullptr;  // would start before the drive
-    v = lba - ntfs_total;
-  }
-  if (IsLogDriveListed(ctx, v)) return nullptr;
-  LOGDRIVE_INFO* rec = MountLogDrive(ctx, v, sector);
+  std::optional<Lba> v = Lba(lba);
+  if (chs.head <= 1 && chs.sector == std::uint64_t{fat32_backup} + 1)
+    v = v->Minus(6);
+  else if (drive.heads != 0 && chs.head == drive.heads - 1 && chs.sector == drive.sectors_per_track)
+    v = v->Minus(ntfs_total);
+  if (!v) return nullptr;  // the volume would start before the drive
+  if (IsLogDriveListed(ctx, v->value)) return nullptr;
+  LOGDRIVE_INFO* rec = MountLogDrive(ctx, v->value, sector);
   if (rec) rec->mount_flags += 0x42;
   return rec;
 }
@@ -269,7 +287,7 @@ namespace {
 struct ListedStarts {
   const ListView* list = nullptr;
   std::uint64_t rows_version = ~0ULL;
-  std::unordered_set<std::uint64_t> lbas;
+  std::unordered_set<std::int64_t> lbas;  // as the records keep them
 };
 
 ListedStarts& Listed(const ListView* list) {
@@ -280,7 +298,7 @@ ListedStarts& Listed(const ListView* list) {
     listed.lbas.clear();
     for (const ListRow& row : list->rows)
       if (const auto* rec = static_cast<const LOGDRIVE_INFO*>(row.data))
-        listed.lbas.insert(static_cast<std::uint64_t>(rec->start_lba));
+        listed.lbas.insert(rec->start_lba);
   }
   return listed;
 }
@@ -289,7 +307,7 @@ ListedStarts& Listed(const ListView* list) {
 
 int IsLogDriveListed(AppContext& ctx, std::uint64_t lba) {
   if (!ctx.log_list) return 0;
-  return Listed(ctx.log_list).lbas.count(lba) ? 1 : 0;
+  return Listed(ctx.log_list).lbas.count(Lba(lba).Stored()) ? 1 : 0;
 }
 
 int AddLOGDrive(AppContext& ctx, LOGDRIVE_INFO* record) {
@@ -301,7 +319,7 @@ int AddLOGDrive(AppContext& ctx, LOGDRIVE_INFO* record) {
   const int row = ListView_InsertItem(ctx.log_list, n, text, 0, record);
   if (row >= 0) {
     // Keep the set in step with this insertion instead of rebuilding it.
-    listed.lbas.insert(static_cast<std::uint64_t>(record->start_lba));
+    listed.lbas.insert(record->start_lba);
     listed.rows_version = ctx.log_list->rows_version;
   }
   if (row < 0) {
