@@ -3,6 +3,7 @@
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "res/ids.h"

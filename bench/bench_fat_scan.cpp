@@ -20,6 +20,7 @@
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/headless/headless.h"
 #include "platform/window.h"

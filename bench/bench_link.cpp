@@ -16,6 +16,7 @@
 #include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/headless/headless.h"
 #include "platform/window.h"

@@ -33,6 +33,7 @@
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/aligned_buffer.h"
 #include "platform/headless/headless.h"

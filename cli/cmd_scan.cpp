@@ -10,6 +10,7 @@
 #include "app/context.h"
 #include "app/status.h"
 #include "cli/cli.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "res/ids.h"
 #include "scan/display.h"

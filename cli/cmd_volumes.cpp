@@ -4,6 +4,7 @@
 
 #include "app/context.h"
 #include "cli/cli.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "res/ids.h"
 #include "volume/logdrive.h"

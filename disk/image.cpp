@@ -5,10 +5,7 @@
 #include <new>
 #include <string>
 
-#include "app/context.h"
-#include "app/shell.h"
 #include "disk/phydrive.h"
-#include "platform/frontend.h"
 
 void FillImageDriveInfo(PHYDRIVE_INFO& d, const std::string& path, std::uint64_t size_bytes) {
   std::memset(d.model, 0, sizeof d.model);
@@ -27,33 +24,22 @@ void FillImageDriveInfo(PHYDRIVE_INFO& d, const std::string& path, std::uint64_t
   d.device_path = path;
 }
 
-int AddImageFile(AppContext& ctx, const std::string& path) {
-  PHYDRIVE_INFO* d = new (std::nothrow) PHYDRIVE_INFO{};
-  if (d == nullptr) return 0;
+PHYDRIVE_INFO* OpenImageDrive(const std::string& path, std::string& reason) {
   DevHandle h = sys_OpenRead(path);
   // Only something with sectors is a drive: a directory opens but has none.
   std::optional<std::uint64_t> size = h != kNoDevice ? sys_GetSize(h) : std::nullopt;
   if (!size) {
-    const int err = sys_LastError();
+    reason = sys_ErrorText(sys_LastError());
     sys_Close(h);
-    delete d;
-    DebugPrint("AddImageFile: %s: %s", path.c_str(), sys_ErrorText(err).c_str());
-    std::string text = "Could not open " + path;
-    fe_MessageBox(nullptr, text, "** Error **", MB_OK | MB_ICONSTOP);
-    return 0;
+    return nullptr;
+  }
+  PHYDRIVE_INFO* d = new (std::nothrow) PHYDRIVE_INFO{};
+  if (d == nullptr) {
+    reason = "out of memory";
+    sys_Close(h);
+    return nullptr;
   }
   FillImageDriveInfo(*d, path, *size);
   d->handle = h;
-  if (!AddPHYDrive(ctx, d)) {
-    sys_Close(h);
-    delete d;
-    return 0;
-  }
-  return 1;
-}
-
-void AddFileToDataStream(AppContext& ctx) {
-  std::optional<std::string> path = fe_ChooseOpenFile(ctx.main_dlg, "/");
-  if (!path) return;
-  AddImageFile(ctx, *path);
+  return d;
 }

@@ -1,5 +1,5 @@
-// Physical drives: the stored record image, enumeration with geometry and
-// identity, the drive list rows, sector reads and writes, the error boxes.
+// Physical drives: the stored record image, opening with geometry and
+// identity, sector reads and writes, the error boxes.
 #include "disk/phydrive.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 
 #include "app/context.h"
 #include "app/status.h"
-#include "platform/controls.h"
 #include "platform/frontend.h"
 #include "platform/lba.h"
 #include "res/ids.h"
@@ -20,7 +19,6 @@
 
 namespace {
 
-constexpr int kMaxDrives = 26;
 constexpr const char* kErrorTitle = "** Error **";
 
 // Field offsets of the 247-byte stored image.
@@ -84,11 +82,6 @@ void ErrorMessage(const char* fmt, std::uint64_t value) {
   fe_MessageBox(nullptr, text, kErrorTitle, MB_OK | MB_ICONSTOP);
 }
 
-void FreeDrive(PHYDRIVE_INFO* d) {
-  sys_Close(d->handle);
-  delete d;
-}
-
 }  // namespace
 
 std::array<std::uint8_t, kPhyDriveInfoSize> PhyDriveToBytes(const PHYDRIVE_INFO& d) {
@@ -132,47 +125,45 @@ bool PhyDriveFromBytes(std::span<const std::uint8_t> in, PHYDRIVE_INFO& d) {
   return true;
 }
 
-DriveSource& CurrentDriveSource() {
-  static DriveSource source;
-  return source;
+
+
+void FreePhyDrive(PHYDRIVE_INFO* d) {
+  if (d == nullptr) return;
+  sys_Close(d->handle);
+  delete d;
 }
 
-int EnumPhyDrives(AppContext& ctx) {
-  const DriveSource& src = CurrentDriveSource();
-  std::vector<std::string> devices = sys_ListDiskDevices(src.sysfs_block, src.dev_dir);
-  for (int n = 0; n < kMaxDrives && n < static_cast<int>(devices.size()); ++n) {
-    PHYDRIVE_INFO* d = new (std::nothrow) PHYDRIVE_INFO{};
-    if (d == nullptr) {
-      fe_MessageBox(nullptr, "Could not Allocate Memory for PHYDRIVE_INFO structure", kErrorTitle, MB_OK | MB_ICONSTOP);
-      return 0;
-    }
-    d->drive_number = static_cast<std::uint32_t>(n);
-    d->device_path = devices[static_cast<std::size_t>(n)];
-    // Opened before the identity is asked for, so nothing is sent to a node
-    // that is not going to be listed.
-    d->handle = sys_OpenRead(d->device_path);
-    if (d->handle == kNoDevice) {
-      delete d;
-      continue;
-    }
-    auto geo = sys_GetGeometry(d->handle);
-    if (!geo) {
-      FreeDrive(d);
-      continue;
-    }
-    ReadDriveIdentity(ctx, *d, d->device_path);
-    d->heads = geo->heads != 0 ? geo->heads : 255;
-    d->sectors_per_track = geo->sectors_per_track != 0 ? geo->sectors_per_track : 63;
-    d->sectors_per_cylinder = d->heads * d->sectors_per_track;
-    // Every sector of the device, not just whole cylinders: the tail of a
-    // modern disk holds the end of its last partition (and that volume's
-    // backup boot record), which the search, clone and wipe must reach.
-    d->total_sectors = geo->size_bytes / kSectorSize + (geo->size_bytes % kSectorSize != 0 ? 1 : 0);
-    d->cylinders = d->total_sectors / d->sectors_per_cylinder;
-    d->size_mb = static_cast<std::int64_t>(d->total_sectors / 2048);
-    if (!AddPHYDrive(ctx, d)) FreeDrive(d);
+PHYDRIVE_INFO* OpenPhyDrive(AppContext& ctx, std::uint32_t number, const std::string& device_path) {
+  PHYDRIVE_INFO* d = new (std::nothrow) PHYDRIVE_INFO{};
+  if (d == nullptr) {
+    fe_MessageBox(nullptr, "Could not Allocate Memory for PHYDRIVE_INFO structure", kErrorTitle, MB_OK | MB_ICONSTOP);
+    return nullptr;
   }
-  return 1;
+  d->drive_number = number;
+  d->device_path = device_path;
+  // Opened before the identity is asked for, so nothing is sent to a node
+  // that is not going to be listed.
+  d->handle = sys_OpenRead(d->device_path);
+  if (d->handle == kNoDevice) {
+    delete d;
+    return nullptr;
+  }
+  auto geo = sys_GetGeometry(d->handle);
+  if (!geo) {
+    FreePhyDrive(d);
+    return nullptr;
+  }
+  ReadDriveIdentity(ctx, *d, d->device_path);
+  d->heads = geo->heads != 0 ? geo->heads : 255;
+  d->sectors_per_track = geo->sectors_per_track != 0 ? geo->sectors_per_track : 63;
+  d->sectors_per_cylinder = d->heads * d->sectors_per_track;
+  // Every sector of the device, not just whole cylinders: the tail of a
+  // modern disk holds the end of its last partition (and that volume's
+  // backup boot record), which the search, clone and wipe must reach.
+  d->total_sectors = geo->size_bytes / kSectorSize + (geo->size_bytes % kSectorSize != 0 ? 1 : 0);
+  d->cylinders = d->total_sectors / d->sectors_per_cylinder;
+  d->size_mb = static_cast<std::int64_t>(d->total_sectors / 2048);
+  return d;
 }
 
 bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d) {
@@ -197,22 +188,6 @@ int ReadDriveIdentity(AppContext&, PHYDRIVE_INFO& d, const std::string& device_p
   return 0;
 }
 
-int AddPHYDrive(AppContext& ctx, PHYDRIVE_INFO* d) {
-  if (d == nullptr) return 0;
-  ListView* list = ctx.phy_list;
-  int index = list ? ListView_GetItemCount(list) : 0;
-  std::snprintf(d->name, sizeof d->name, "Phy ID %d", index);
-  int row = list ? ListView_InsertItem(list, index, std::to_string(index), 0, d) : -1;
-  if (row < 0) {
-    fe_MessageBox(nullptr, "AddPHYDrive: InsertItem FAILED", kProductTitle, MB_OK);
-    return 0;
-  }
-  char size[64];
-  std::snprintf(size, sizeof size, "%.2f GB", static_cast<double>(d->total_sectors) / 2097152.0);
-  ListView_SetItemText(list, row, 1, d->model);
-  ListView_SetItemText(list, row, 2, size);
-  return 1;
-}
 
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer) {
   // Every path that does not fill the whole buffer zeroes it itself; a
@@ -272,21 +247,6 @@ int WriteSectors(AppContext&, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<con
   return 1;
 }
 
-void CloseAllDrives(AppContext& ctx) {
-  ListView* list = ctx.phy_list;
-  if (list == nullptr) return;
-  for (ListRow& row : list->rows) {
-    auto* d = static_cast<PHYDRIVE_INFO*>(row.data);
-    if (d == nullptr) continue;
-    // Anything still pointing at the record must not outlive it.
-    if (ctx.clone_source == d) ctx.clone_source = nullptr;
-    if (ctx.clone_destination == d) ctx.clone_destination = nullptr;
-    if (ctx.wipe_target == d) ctx.wipe_target = nullptr;
-    FreeDrive(d);
-    row.data = nullptr;
-  }
-  ++list->version;
-}
 
 int ShowErrorBox(const char* fmt, ...) {
   char text[1000];

@@ -38,27 +38,21 @@ std::array<std::uint8_t, kPhyDriveInfoSize> PhyDriveToBytes(const PHYDRIVE_INFO&
 // Reads a stored image; false when the span is too short.
 bool PhyDriveFromBytes(std::span<const std::uint8_t> bytes, PHYDRIVE_INFO& d);
 
-int EnumPhyDrives(AppContext& ctx);
+// Opens drive `number` at device_path with its geometry and identity; null
+// when it is not a readable drive.
+PHYDRIVE_INFO* OpenPhyDrive(AppContext& ctx, std::uint32_t number, const std::string& device_path);
+// Closes the drive's handle and frees its record.
+void FreePhyDrive(PHYDRIVE_INFO* d);
 int ReadDriveIdentity(AppContext& ctx, PHYDRIVE_INFO& d, const std::string& device_path);
 // Decodes model, serial and firmware from an IDENTIFY DEVICE block (word-swapped ATA strings).
 bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
-int AddPHYDrive(AppContext& ctx, PHYDRIVE_INFO* d);
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
 int WriteSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
-void CloseAllDrives(AppContext& ctx);
 int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void ShowLastErrorBox();
 
-// Image files as drives.
-void AddFileToDataStream(AppContext& ctx);
-// Opens path as a pseudo-drive and adds its row; shows "Could not open %s" and returns 0 on failure.
-int AddImageFile(AppContext& ctx, const std::string& path);
+// Opens an image file (or block device) as a drive record, not yet listed;
+// null with the reason when it cannot be read as one.
+PHYDRIVE_INFO* OpenImageDrive(const std::string& path, std::string& reason);
 // Fills a record for an image file of the given size (no row, no handle).
 void FillImageDriveInfo(PHYDRIVE_INFO& d, const std::string& path, std::uint64_t size_bytes);
-
-// Where enumeration looks for drives; tests point it at a fake sysfs tree.
-struct DriveSource {
-  std::string sysfs_block = "/sys/block";
-  std::string dev_dir = "/dev";
-};
-DriveSource& CurrentDriveSource();

@@ -25,12 +25,14 @@
 #include <vector>
 
 #include "app/context.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "fat/fat.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/bytes.h"
 #include "volume/mount.h"
 #include "volume/partition.h"
+#include "volume/search.h"
 
 namespace {
 

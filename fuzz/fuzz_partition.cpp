@@ -19,6 +19,7 @@
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/headless/headless.h"

@@ -18,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/session.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/headless/headless.h"
 #include "platform/window.h"

@@ -12,6 +12,7 @@
 
 #include "app/context.h"
 #include "app/main_window.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "platform/sysio.h"

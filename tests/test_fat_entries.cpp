@@ -4,6 +4,7 @@
 #include <memory>
 #include <tuple>
 
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "fat/fat.h"
 #include "platform/bytes.h"

@@ -7,6 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "fat/dir_walk.h"
 #include "fat/fat.h"

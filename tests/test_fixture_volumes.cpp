@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/controls.h"
 #include "platform/window.h"

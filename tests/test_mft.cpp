@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "ntfs/mft.h"
 #include "ntfs/mft_locator.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "volume/partition.h"
+#include "volume/search.h"
 #include "volume_images.h"
 
 using namespace vimg;

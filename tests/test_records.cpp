@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "scan/records.h"
 #include "test_support.h"

@@ -12,6 +12,7 @@
 #include "app/status.h"
 #include "scan/tree.h"
 #include "volume/logdrive.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/sysio.h"
 

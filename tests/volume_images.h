@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/window.h"
 #include "res/ids.h"

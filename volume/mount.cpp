@@ -377,3 +377,20 @@ void FitVolumeToDrive(LOGDRIVE_INFO& record, const PHYDRIVE_INFO& drive) {
   // cluster_count is positive here, and a smaller fit fits its field.
   if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = I64(fit);
 }
+
+LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba,
+                               std::span<const std::uint8_t> sector) {
+  std::uint16_t fat32_backup = 0;
+  std::uint64_t ntfs_total = 0;
+  if (!le::Read(sector, 50, fat32_backup) || !le::Read(sector, 40, ntfs_total)) return nullptr;
+  const Chs chs = LbaToChs(drive, lba);
+  std::optional<Lba> v = Lba(lba);
+  if (chs.head <= 1 && chs.sector == std::uint64_t{fat32_backup} + 1)
+    v = v->Minus(6);
+  else if (drive.heads != 0 && chs.head == drive.heads - 1 && chs.sector == drive.sectors_per_track)
+    v = v->Minus(ntfs_total);
+  if (!v) return nullptr;  // the volume would start before the drive
+  LOGDRIVE_INFO* rec = MountLogDrive(ctx, v->value, sector);
+  if (rec) rec->mount_flags += 0x42;
+  return rec;
+}

@@ -11,6 +11,9 @@ struct LOGDRIVE_INFO;
 
 LOGDRIVE_INFO* MountLogDrive(AppContext& ctx, std::uint64_t start_lba, std::span<const std::uint8_t> boot_record);
 std::uint32_t FsTypeFromBootRecord(std::span<const std::uint8_t> boot_record);
+// Mounts the volume whose backup boot record is at lba (six sectors in on
+// FAT32, the last sector on NTFS); its mount_flags carry 0x42 on top.
+LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
 LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std::span<const std::uint8_t> entry,
                                       std::uint64_t start_lba);
 void SetDefaultBootNames(AppContext& ctx, PartClass partition_class, LOGDRIVE_INFO& record);

@@ -1,9 +1,10 @@
-// Partition tables, boot-record registration and the logical-drive list.
+// Partition tables and boot records as bytes: entries, CHS, type classes and
+// the tests the partition search puts every sector to.
 #pragma once
 #include <cstdint>
+#include <cstddef>
 #include <span>
 
-#include "app/context.h"
 #include "volume/logdrive.h"
 
 struct PHYDRIVE_INFO;
@@ -40,11 +41,33 @@ enum class PartClass : std::uint32_t {
 constexpr std::uint32_t FsTypeOf(PartClass c) { return static_cast<std::uint32_t>(c); }
 PartClass ClassOfType(std::uint8_t type_code);
 
+inline constexpr std::size_t kTableOffset = 446;
+inline constexpr std::size_t kEntrySize = 16;
+inline constexpr int kEntries = 4;
+
+// One 16-byte table entry, as stored.
+struct PartEntry {
+  std::uint8_t boot = 0;
+  std::uint8_t start_head = 0;
+  std::uint16_t start_cs = 0;
+  std::uint8_t type = 0;
+  std::uint16_t end_cs = 0;
+  std::uint32_t start = 0;
+  std::uint32_t count = 0;
+};
+
+// A short span reads as zeros: an empty entry.
+PartEntry ReadEntry(std::span<const std::uint8_t> entry);
+// Entry i (0..3) of a table sector; empty when the span is too short.
+std::span<const std::uint8_t> EntryAt(std::span<const std::uint8_t> table, int i);
+// Whether the sector ends with the 0xAA55 table signature.
+bool HasTableSignature(std::span<const std::uint8_t> sector);
+bool IsExtended(std::span<const std::uint8_t> entry);
+
 struct Chs {
   std::uint64_t cylinder = 0, head = 0, sector = 0;
 };
 
-void ClassifyScanSector(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
 int IsPartitionSector(const PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
 int IsBootSector(std::span<const std::uint8_t> sector);
 int IsBackupBootPosition(const PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
@@ -52,12 +75,3 @@ Chs LbaToChs(const PHYDRIVE_INFO& drive, std::uint64_t lba);
 void DecodeChsWord(std::uint16_t word, std::uint64_t& cylinder, std::uint64_t& sector);
 // The class of a 16-byte entry; a short span is kOther.
 PartClass PartitionClass(std::span<const std::uint8_t> entry);
-// Starts a partition search: the EBRs walked by the last one may be walked again.
-void BeginPartitionSearch();
-void WalkPartitionTable(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t base_lba, std::span<const std::uint8_t> table);
-void WalkExtendedChain(AppContext& ctx, PHYDRIVE_INFO& drive, std::span<const std::uint8_t> entry, std::uint64_t ebr_lba);
-void AddBootSectorVolume(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
-LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
-int IsLogDriveListed(AppContext& ctx, std::uint64_t lba);
-int AddLOGDrive(AppContext& ctx, LOGDRIVE_INFO* record);
-void SortLogDriveList(AppContext& ctx);

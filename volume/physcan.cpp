@@ -16,6 +16,7 @@
 #include "scan/tree.h"
 #include "volume/mount.h"
 #include "volume/partition.h"
+#include "volume/search.h"
 
 namespace {
 

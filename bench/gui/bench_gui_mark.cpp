@@ -12,6 +12,7 @@
 #include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "gui/dialog_window.h"
 #include "gui/frontend_qt.h"

@@ -34,6 +34,7 @@
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/status.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "gui/frontend_qt.h"
 #include "platform/frontend.h"

@@ -15,6 +15,7 @@
 #include "app/context.h"
 #include "app/main_window.h"
 #include "app/session.h"
+#include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "gui/dialog_window.h"
 #include "gui/frontend_qt.h"

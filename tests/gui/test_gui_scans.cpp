@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <set>
 
+#include "disk/drive_list.h"
 #include "app/status.h"
 #include "gui_fixture.h"
 #include "platform/sysio.h"

@@ -1,0 +1,90 @@
+// The physical-drive list: the machine's drives and the image files added as
+// drives, one row each, the row's item data being the drive's record.
+#include "disk/drive_list.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "app/shell.h"
+#include "disk/phydrive.h"
+#include "platform/controls.h"
+#include "platform/frontend.h"
+#include "res/resources.h"
+
+namespace {
+
+constexpr std::size_t kMaxDrives = 26;
+
+}  // namespace
+
+DriveSource& CurrentDriveSource() {
+  static DriveSource source;
+  return source;
+}
+
+int EnumPhyDrives(AppContext& ctx) {
+  const DriveSource& src = CurrentDriveSource();
+  std::vector<std::string> devices = sys_ListDiskDevices(src.sysfs_block, src.dev_dir);
+  for (std::size_t n = 0; n < kMaxDrives && n < devices.size(); ++n) {
+    PHYDRIVE_INFO* d = OpenPhyDrive(ctx, static_cast<std::uint32_t>(n), devices[n]);
+    if (d && !AddPHYDrive(ctx, d)) FreePhyDrive(d);
+  }
+  return 1;
+}
+
+int AddPHYDrive(AppContext& ctx, PHYDRIVE_INFO* d) {
+  if (d == nullptr) return 0;
+  ListView* list = ctx.phy_list;
+  int index = list ? ListView_GetItemCount(list) : 0;
+  std::snprintf(d->name, sizeof d->name, "Phy ID %d", index);
+  int row = list ? ListView_InsertItem(list, index, std::to_string(index), 0, d) : -1;
+  if (row < 0) {
+    fe_MessageBox(nullptr, "AddPHYDrive: InsertItem FAILED", kProductTitle, MB_OK);
+    return 0;
+  }
+  char size[64];
+  std::snprintf(size, sizeof size, "%.2f GB", static_cast<double>(d->total_sectors) / 2097152.0);
+  ListView_SetItemText(list, row, 1, d->model);
+  ListView_SetItemText(list, row, 2, size);
+  return 1;
+}
+
+void CloseAllDrives(AppContext& ctx) {
+  ListView* list = ctx.phy_list;
+  if (list == nullptr) return;
+  for (ListRow& row : list->rows) {
+    auto* d = static_cast<PHYDRIVE_INFO*>(row.data);
+    if (d == nullptr) continue;
+    // Anything still pointing at the record must not outlive it.
+    if (ctx.clone_source == d) ctx.clone_source = nullptr;
+    if (ctx.clone_destination == d) ctx.clone_destination = nullptr;
+    if (ctx.wipe_target == d) ctx.wipe_target = nullptr;
+    FreePhyDrive(d);
+    row.data = nullptr;
+  }
+  ++list->version;
+}
+
+int AddImageFile(AppContext& ctx, const std::string& path) {
+  std::string reason;
+  PHYDRIVE_INFO* d = OpenImageDrive(path, reason);
+  if (!d) {
+    DebugPrint("AddImageFile: %s: %s", path.c_str(), reason.c_str());
+    fe_MessageBox(nullptr, "Could not open " + path, "** Error **", MB_OK | MB_ICONSTOP);
+    return 0;
+  }
+  if (!AddPHYDrive(ctx, d)) {
+    FreePhyDrive(d);
+    return 0;
+  }
+  return 1;
+}
+
+void AddFileToDataStream(AppContext& ctx) {
+  std::optional<std::string> path = fe_ChooseOpenFile(ctx.main_dlg, "/");
+  if (!path) return;
+  AddImageFile(ctx, *path);
+}

@@ -1,0 +1,24 @@
+// The physical-drive list: enumeration into rows, image files as rows, and
+// closing every drive the list holds.
+#pragma once
+#include <string>
+
+#include "app/context.h"
+
+struct PHYDRIVE_INFO;
+
+int EnumPhyDrives(AppContext& ctx);
+int AddPHYDrive(AppContext& ctx, PHYDRIVE_INFO* d);
+void CloseAllDrives(AppContext& ctx);
+
+// Image files as drives.
+void AddFileToDataStream(AppContext& ctx);
+// Opens path as a pseudo-drive and adds its row; shows "Could not open %s" and returns 0 on failure.
+int AddImageFile(AppContext& ctx, const std::string& path);
+
+// Where enumeration looks for drives; tests point it at a fake sysfs tree.
+struct DriveSource {
+  std::string sysfs_block = "/sys/block";
+  std::string dev_dir = "/dev";
+};
+DriveSource& CurrentDriveSource();
