@@ -66,6 +66,10 @@ void Session::Command(int id) {
     std::fputc('\n', stderr);
     g_progress_shown = false;
   }
+  // Commands end on "Idle..."; one that leaves a warning there (a volume
+  // reaching past the drive's end) must not be lost with the window.
+  const std::string status = GetDlgItemText(main, IDC_STATUS);
+  if (!status.empty() && status != "Idle...") std::fprintf(stderr, "%s\n", status.c_str());
 }
 
 void Session::ClickRow(int list_id, int row) {

@@ -1,9 +1,15 @@
 #include "scan/logical_scan.h"
 
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
 #include "app/shell.h"
 #include "app/status.h"
+#include "disk/phydrive.h"
 #include "fat/fat_scan.h"
 #include "res/ids.h"
+#include "volume/direct_mount.h"
 #include "volume/logdrive.h"
 
 namespace {
@@ -11,6 +17,27 @@ namespace {
 // NTFS volumes get their own scans; until they exist the commands leave them alone.
 void FastNtfsScanPending(AppContext& ctx) { NotYetBuiltCommand(ctx, IDM_FAST_LOGICAL); }
 void SlowNtfsScanPending(AppContext& ctx) { NotYetBuiltCommand(ctx, IDM_SLOW_LOGICAL); }
+
+// A volume whose record claims more than the drive holds (a truncated image)
+// would otherwise scan to a short or empty tree without a word: the status
+// line says so when the scan starts, and again once it is done, since the
+// scan's own lines replace it.
+struct ShortfallNotice {
+  std::string text;
+  ShortfallNotice(AppContext& ctx, const LOGDRIVE_INFO& vol) {
+    const auto* drive = static_cast<const PHYDRIVE_INFO*>(GetSelectedRowData(ctx.phy_list));
+    const std::uint64_t past = drive ? SectorsPastDriveEnd(vol, *drive) : 0;
+    if (past == 0) return;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "volume extends %" PRIu64 " sectors past the end of the drive", past);
+    text = buf;
+    DebugPrint("%s", buf);
+    SetStatusField(ctx, IDC_STATUS, text);
+  }
+  void Repeat(AppContext& ctx) const {
+    if (!text.empty()) SetStatusField(ctx, IDC_STATUS, text);
+  }
+};
 
 }  // namespace
 
@@ -26,9 +53,12 @@ void FastLogicalScan(AppContext& ctx) {
     case kFsNtfs:
       FastNtfsScanPending(ctx);
       break;
-    case kFsFat32:
+    case kFsFat32: {
+      const ShortfallNotice notice(ctx, *vol);
       FastFatScan(ctx);
+      notice.Repeat(ctx);
       break;
+    }
     default:
       break;  // FAT12, FAT16 and built records are listed, not scanned
   }
@@ -43,9 +73,12 @@ void SlowLogicalScan(AppContext& ctx) {
     case kFsNtfs:
       SlowNtfsScanPending(ctx);
       break;
-    case kFsFat32:
+    case kFsFat32: {
+      const ShortfallNotice notice(ctx, *vol);
       SlowFatScan(ctx);
+      notice.Repeat(ctx);
       break;
+    }
     default:
       break;
   }

@@ -1,0 +1,126 @@
+#include "cli/output.h"
+
+#include <cstdio>
+
+#include "platform/text.h"
+
+namespace cli {
+namespace {
+
+void AppendHex(std::string& out, unsigned char c) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out += "\\x";
+  out.push_back(kDigits[c >> 4]);
+  out.push_back(kDigits[c & 0xF]);
+}
+
+// Escapes an ASCII byte into out; false for bytes from 0x80 up.
+bool AppendAscii(std::string& out, unsigned char c) {
+  switch (c) {
+    case '\t': out += "\\t"; return true;
+    case '\n': out += "\\n"; return true;
+    case '\r': out += "\\r"; return true;
+    case '\\': out += "\\\\"; return true;
+    default: break;
+  }
+  if (c < 0x20 || c == 0x7F) {
+    AppendHex(out, c);
+    return true;
+  }
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return true;
+  }
+  return false;
+}
+
+// The length of the valid UTF-8 sequence at s[i] (2 to 4), or 0.
+std::size_t Utf8Length(std::string_view s, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = at(i);
+  std::size_t n = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) lo = 0xA0;  // overlong
+    if (lead == 0xED) hi = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < n || at(i + 1) < lo || at(i + 1) > hi) return 0;
+  for (std::size_t k = 2; k < n; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string EscapeName(std::string_view latin1) {
+  std::string escaped;
+  escaped.reserve(latin1.size());
+  for (const unsigned char c : latin1) {
+    if (AppendAscii(escaped, c)) continue;
+    if (c <= 0x9F) {
+      AppendHex(escaped, c);  // C1: 0x9B alone starts a sequence on some terminals
+    } else {
+      escaped.push_back(static_cast<char>(c));
+    }
+  }
+  // Every byte left unescaped is a printable Latin-1 character.
+  return Latin1ToUtf8(escaped);
+}
+
+std::string EscapeText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (AppendAscii(out, c)) {
+      ++i;
+      continue;
+    }
+    const std::size_t n = Utf8Length(utf8, i);
+    const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+    if (n == 0 || c1) {
+      for (std::size_t k = 0; k < (n ? n : 1); ++k) AppendHex(out, static_cast<unsigned char>(utf8[i + k]));
+      i += n ? n : 1;
+      continue;
+    }
+    out.append(utf8.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+Field Field::Child(const Field& parent, std::string_view latin1_name) {
+  std::string name = EscapeName(latin1_name);
+  std::string out = parent.text_;
+  out.reserve(out.size() + 1 + name.size());
+  out.push_back('/');
+  for (const char c : name) {
+    if (c == '/') {
+      out += "\\x2F";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return Field(std::move(out));
+}
+
+void PrintRow(std::initializer_list<Field> fields) {
+  std::string line;
+  for (const Field& f : fields) {
+    if (&f != fields.begin()) line.push_back('\t');
+    line += f.str();
+  }
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+}  // namespace cli
