@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "disk/phydrive.h"
 #include "platform/bytes.h"
+#include "platform/lba.h"
 
 namespace {
 std::vector<std::unique_ptr<LOGDRIVE_INFO>>& LogDrives() {
@@ -110,19 +112,21 @@ int ReadVolumeSectors(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO
                       std::uint32_t sector_count, std::span<std::uint8_t> buffer) {
   const std::uint64_t bytes = static_cast<std::uint64_t>(sector_count) * 512;
   if (buffer.size() < bytes) return 0;
-  const std::uint64_t start = static_cast<std::uint64_t>(vol.start_lba);
-  if (sector_offset > UINT64_MAX - start) return 0;
-  return ReadSectors(ctx, drive, start + sector_offset, buffer.first(bytes));
+  const std::optional<Lba> start = Lba::FromStored(vol.start_lba);
+  const std::optional<Lba> lba = start ? start->Plus(sector_offset) : std::nullopt;
+  if (!lba) return 0;
+  return ReadSectors(ctx, drive, lba->value, buffer.first(bytes));
 }
 
 int ReadCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint64_t cluster,
                 std::span<std::uint8_t> buffer) {
   if (!ClusterFits(vol, buffer)) return 0;
   // A cluster number from a damaged run list must not wrap into some other sector.
-  const std::uint64_t start = static_cast<std::uint64_t>(vol.start_lba);
-  if (cluster > (UINT64_MAX - start) / vol.sectors_per_cluster) return 0;
-  const std::uint64_t lba = cluster * vol.sectors_per_cluster + start;
-  return ReadSectors(ctx, drive, lba, buffer.first(vol.bytes_per_cluster));
+  if (cluster > UINT64_MAX / vol.sectors_per_cluster) return 0;
+  const std::optional<Lba> start = Lba::FromStored(vol.start_lba);
+  const std::optional<Lba> lba = start ? start->Plus(cluster * vol.sectors_per_cluster) : std::nullopt;
+  if (!lba) return 0;
+  return ReadSectors(ctx, drive, lba->value, buffer.first(vol.bytes_per_cluster));
 }
 
 int ReadFatCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, std::uint32_t cluster,
@@ -131,7 +135,8 @@ int ReadFatCluster(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& v
   if (cluster < 2 || !ClusterFits(vol, buffer)) return 0;
   // 64-bit: (cluster - 2) x sectors per cluster passes 2^32 on volumes above 2 TiB.
   const std::uint64_t offset = (static_cast<std::uint64_t>(cluster) - 2) * vol.sectors_per_cluster;
-  if (offset > UINT64_MAX - static_cast<std::uint64_t>(vol.data_lba)) return 0;
-  const std::uint64_t lba = offset + static_cast<std::uint64_t>(vol.data_lba);
-  return ReadSectors(ctx, drive, lba, buffer.first(vol.bytes_per_cluster));
+  const std::optional<Lba> data = Lba::FromStored(vol.data_lba);
+  const std::optional<Lba> lba = data ? data->Plus(offset) : std::nullopt;
+  if (!lba) return 0;
+  return ReadSectors(ctx, drive, lba->value, buffer.first(vol.bytes_per_cluster));
 }
