@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <queue>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "app/main_window.h"
@@ -199,6 +202,55 @@ bool PrecedesInPreOrder(const TreeItem* a, const TreeItem* b) {
     if (fy == x) return false;
     if (!fy) return true;
   }
+}
+
+// The order in which linking places records: passes over the list, each
+// placing every record whose parent number is in the tree by the time the
+// pass reaches it, until a pass places nothing. A record at position pos
+// whose parent number first appears at (pass k, position q) is placed in
+// pass k when q < pos, else in pass k + 1; numbers already in the tree appear
+// before pass 1. Those times only grow along parent links, so taking records
+// in time order (a heap) yields the passes' order without running them.
+// Records never placed are left out.
+template <typename InTree>
+std::vector<std::size_t> LinkOrder(const std::vector<INODE_RECD*>& recs, InTree&& in_tree) {
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  // Records waiting on each parent number, in list order.
+  std::unordered_map<std::uint64_t, std::size_t> first_waiting;
+  std::vector<std::size_t> next_waiting(recs.size(), kNone);
+  first_waiting.reserve(recs.size());
+  for (std::size_t pos = recs.size(); pos-- > 0;) {
+    auto [it, inserted] = first_waiting.try_emplace(recs[pos]->parent_number, pos);
+    if (!inserted) {
+      next_waiting[pos] = it->second;
+      it->second = pos;
+    }
+  }
+
+  using Time = std::pair<std::uint64_t, std::size_t>;  // (pass, position)
+  std::priority_queue<Time, std::vector<Time>, std::greater<>> ready;
+  // Number n appears at time t: its waiting records get their times.
+  auto appear = [&](std::uint64_t n, Time t) {
+    const auto it = first_waiting.find(n);
+    if (it == first_waiting.end()) return;
+    for (std::size_t pos = it->second; pos != kNone; pos = next_waiting[pos])
+      ready.emplace(t.second < pos ? t.first : t.first + 1, pos);
+    first_waiting.erase(it);  // later appearances change nothing
+  };
+  std::vector<std::uint64_t> present;
+  for (const auto& [n, pos] : first_waiting)
+    if (in_tree(n)) present.push_back(n);
+  for (const std::uint64_t n : present) appear(n, Time{0, kNone});  // after every position of "pass 0"
+
+  std::vector<std::size_t> order;
+  order.reserve(recs.size());
+  while (!ready.empty()) {
+    const Time t = ready.top();
+    ready.pop();
+    order.push_back(t.second);
+    appear(recs[t.second]->own_number, t);
+  }
+  return order;
 }
 
 }  // namespace
@@ -411,51 +463,38 @@ int LinkPendingDirs(AppContext& ctx) {
   const std::vector<INODE_RECD*> recs = PendingDirs(ctx);
   DirNumberIndex index(ctx);
   ProgressBar* bar = ctx.progress_bar;
-  // Positions (in list order) of the records not yet placed. Placement is
-  // tracked here rather than read from link_state, so a record that arrives
-  // marked as placed (a damaged saved file) is still linked.
-  std::vector<std::size_t> waiting(recs.size());
-  for (std::size_t i = 0; i < waiting.size(); ++i) waiting[i] = i;
-
-  // A pass steps the bar once per listed record; placed ones are only skipped,
-  // so the position is set to where the steps would have taken it.
-  auto bar_at = [&](std::size_t pos) {
-    Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(pos)));
+  StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
+  std::size_t done = 0;
+  auto step = [&] {
+    Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(++done)));
+    CheckTerminate(ctx, IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
   };
 
-  for (bool placed_any = true; placed_any;) {
-    placed_any = false;
-    StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
-    std::size_t kept = 0;
-    for (const std::size_t pos : waiting) {
-      INODE_RECD* r = recs[pos];
-      bar_at(pos + 1);
-      TreeItem* parent = index.Find(r->parent_number);
-      TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
-      if (item) {
-        r->link_state = kLinkPlaced;
-        index.Add(item);
-        placed_any = true;
-      } else {
-        waiting[kept++] = pos;
-      }
-      CheckTerminate(ctx, IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
+  // Placement is tracked here rather than read from link_state, so a record
+  // that arrives marked as placed (a damaged saved file) is still linked.
+  std::vector<bool> placed(recs.size(), false);
+  for (const std::size_t pos : LinkOrder(recs, [&](std::uint64_t n) { return index.Find(n) != nullptr; })) {
+    INODE_RECD* r = recs[pos];
+    TreeItem* parent = index.Find(r->parent_number);
+    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
+    if (item) {
+      r->link_state = kLinkPlaced;
+      index.Add(item);
+      placed[pos] = true;
+      step();
     }
-    waiting.resize(kept);
-    bar_at(recs.size());
   }
 
-  // Final pass: what is still unplaced goes under "Unlinked Data", and a record
-  // whose parent went there earlier in this pass follows it.
-  StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
-  for (const std::size_t pos : waiting) {
+  // What is still unplaced goes under "Unlinked Data", in list order, and a
+  // record whose parent went there earlier in this pass follows it.
+  for (std::size_t pos = 0; pos < recs.size(); ++pos) {
+    if (placed[pos]) continue;
     INODE_RECD* r = recs[pos];
-    bar_at(pos + 1);
     TreeItem* parent = index.Find(r->parent_number);
     TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
     if (!item) item = InsertTreeRecord(ctx, r, unlinked_item, TreeInsert::Last);
     if (item) index.Add(item);
-    CheckTerminate(ctx, IDM_TERMINATE_SCAN);
+    step();
   }
   for (INODE_RECD* r : recs) r->link_state = kLinkFinal;
   Progress_SetPos(bar, 0);
