@@ -1,11 +1,10 @@
 #include "scan/tree.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <new>
-#include <queue>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -204,51 +203,94 @@ bool PrecedesInPreOrder(const TreeItem* a, const TreeItem* b) {
   }
 }
 
+// A set of list positions below a bound, as 64-way levels of bitmaps:
+// inserting and taking the smallest cost a word operation a level, and a
+// million positions take 128 KiB, so the set stays in the caches where a
+// heap of a million entries would not.
+class PositionSet {
+ public:
+  explicit PositionSet(std::size_t bound) {
+    std::size_t words = bound / 64 + 1;
+    for (;;) {
+      levels_.emplace_back(words, 0);
+      if (words == 1) break;
+      words = (words + 63) / 64;
+    }
+  }
+  bool Empty() const { return levels_.back()[0] == 0; }
+  void Insert(std::size_t pos) {
+    for (std::vector<std::uint64_t>& level : levels_) {
+      std::uint64_t& word = level[pos / 64];
+      const bool was_empty = word == 0;
+      word |= std::uint64_t{1} << (pos % 64);
+      if (!was_empty) return;  // the levels above know of this word already
+      pos /= 64;
+    }
+  }
+  // The smallest position, taken out of the set; the set must not be empty.
+  std::size_t PopMin() {
+    std::size_t pos = 0;
+    for (std::size_t l = levels_.size(); l-- > 0;)
+      pos = pos * 64 + static_cast<std::size_t>(std::countr_zero(levels_[l][pos]));
+    for (std::size_t at = pos; std::vector<std::uint64_t>& level : levels_) {
+      std::uint64_t& word = level[at / 64];
+      word &= ~(std::uint64_t{1} << (at % 64));
+      if (word != 0) break;
+      at /= 64;
+    }
+    return pos;
+  }
+
+ private:
+  std::vector<std::vector<std::uint64_t>> levels_;  // [0]: one bit a position; the last: one word
+};
+
 // The order in which linking places records: passes over the list, each
 // placing every record whose parent number is in the tree by the time the
 // pass reaches it, until a pass places nothing. A record at position pos
 // whose parent number first appears at (pass k, position q) is placed in
 // pass k when q < pos, else in pass k + 1; numbers already in the tree appear
-// before pass 1. Those times only grow along parent links, so taking records
-// in time order (a heap) yields the passes' order without running them.
-// Records never placed are left out.
+// before pass 1. So each pass is a set of positions taken smallest first,
+// the current one growing only above the position being placed: the passes'
+// order without running them. Records never placed are left out.
 template <typename InTree>
 std::vector<std::size_t> LinkOrder(const std::vector<INODE_RECD*>& recs, InTree&& in_tree) {
   constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-  // Records waiting on each parent number, in list order.
-  std::unordered_map<std::uint64_t, std::size_t> first_waiting;
+  // Records waiting on each parent number, in list order; kNone once released.
+  NumberTable<std::size_t> first_waiting;
   std::vector<std::size_t> next_waiting(recs.size(), kNone);
-  first_waiting.reserve(recs.size());
+  std::vector<std::uint64_t> own(recs.size());
+  first_waiting.Reserve(recs.size());
   for (std::size_t pos = recs.size(); pos-- > 0;) {
-    auto [it, inserted] = first_waiting.try_emplace(recs[pos]->parent_number, pos);
+    own[pos] = recs[pos]->own_number;
+    auto [first, inserted] = first_waiting.TryEmplace(recs[pos]->parent_number, pos);
     if (!inserted) {
-      next_waiting[pos] = it->second;
-      it->second = pos;
+      next_waiting[pos] = *first;
+      *first = pos;
     }
   }
 
-  using Time = std::pair<std::uint64_t, std::size_t>;  // (pass, position)
-  std::priority_queue<Time, std::vector<Time>, std::greater<>> ready;
-  // Number n appears at time t: its waiting records get their times.
-  auto appear = [&](std::uint64_t n, Time t) {
-    const auto it = first_waiting.find(n);
-    if (it == first_waiting.end()) return;
-    for (std::size_t pos = it->second; pos != kNone; pos = next_waiting[pos])
-      ready.emplace(t.second < pos ? t.first : t.first + 1, pos);
-    first_waiting.erase(it);  // later appearances change nothing
+  PositionSet this_pass(recs.size());
+  PositionSet next_pass(recs.size());
+  // A number appears at position q of the pass running: the records waiting
+  // on it join this pass when the pass has yet to reach them.
+  auto release = [&](std::size_t& first, std::size_t q) {
+    for (std::size_t pos = first; pos != kNone; pos = next_waiting[pos]) (q < pos ? this_pass : next_pass).Insert(pos);
+    first = kNone;  // later appearances change nothing
   };
-  std::vector<std::uint64_t> present;
-  for (const auto& [n, pos] : first_waiting)
-    if (in_tree(n)) present.push_back(n);
-  for (const std::uint64_t n : present) appear(n, Time{0, kNone});  // after every position of "pass 0"
+  first_waiting.ForEach([&](std::uint64_t n, std::size_t& first) {
+    if (in_tree(n)) release(first, kNone);  // before pass 1: all wait for it
+  });
 
   std::vector<std::size_t> order;
   order.reserve(recs.size());
-  while (!ready.empty()) {
-    const Time t = ready.top();
-    ready.pop();
-    order.push_back(t.second);
-    appear(recs[t.second]->own_number, t);
+  while (!next_pass.Empty()) {
+    std::swap(this_pass, next_pass);
+    while (!this_pass.Empty()) {
+      const std::size_t pos = this_pass.PopMin();
+      order.push_back(pos);
+      if (std::size_t* first = first_waiting.Find(own[pos])) release(*first, pos);
+    }
   }
   return order;
 }
@@ -401,24 +443,24 @@ TreeItem* FindDirByNumber(const AppContext&, TreeItem* start, std::uint64_t numb
 DirNumberIndex::DirNumberIndex(const AppContext& ctx) {
   TreeView* tv = ctx.dir_tree;
   if (!tv) return;
-  first_.reserve(tv->item_count + static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
+  first_.Reserve(tv->item_count + static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
   // Pre-order, so the first item seen for a number is the one the search finds.
   ForEachItem(tv, [&](TreeItem* it) {
-    if (const INODE_RECD* r = RecordOf(it)) first_.try_emplace(r->own_number, it);
+    if (const INODE_RECD* r = RecordOf(it)) first_.TryEmplace(r->own_number, it);
   });
 }
 
 TreeItem* DirNumberIndex::Find(std::uint64_t number) const {
-  const auto it = first_.find(number);
-  return it == first_.end() ? nullptr : it->second;
+  TreeItem* const* found = first_.Find(number);
+  return found ? *found : nullptr;
 }
 
 void DirNumberIndex::Add(TreeItem* item) {
   const INODE_RECD* r = RecordOf(item);
   if (!r) return;
-  auto [it, inserted] = first_.try_emplace(r->own_number, item);
+  auto [first, inserted] = first_.TryEmplace(r->own_number, item);
   // A sorted insertion can land before the current first holder of the number.
-  if (!inserted && it->second != item && PrecedesInPreOrder(item, it->second)) it->second = item;
+  if (!inserted && *first != item && PrecedesInPreOrder(item, *first)) *first = item;
 }
 
 int MakeRoot(AppContext& ctx) {

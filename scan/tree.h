@@ -1,8 +1,10 @@
 // The scan tree: pending lists, tree insertion, search by number, Root,
 // linking the pending directories and attaching the pending files.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "app/context.h"
 #include "scan/records.h"
@@ -23,6 +25,70 @@ INODE_RECD* GetItemRecord(const AppContext& ctx, const TreeItem* item);
 // item whose record has own_number == number, or null.
 TreeItem* FindDirByNumber(const AppContext& ctx, TreeItem* start, std::uint64_t number);
 
+// A map from record numbers, open addressing with linear probing: a lookup
+// is one run of adjacent slots, which keeps the cost flat once a million
+// directories no longer fit the caches.
+template <typename V>
+class NumberTable {
+ public:
+  void Reserve(std::size_t n) {
+    if (2 * n > slots_.size()) Rehash(2 * n);
+  }
+  V* Find(std::uint64_t key) {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (!s.used) return nullptr;
+      if (s.key == key) return &s.value;
+    }
+  }
+  const V* Find(std::uint64_t key) const { return const_cast<NumberTable*>(this)->Find(key); }
+  // The value under key, and whether it was inserted (else it was there already).
+  std::pair<V*, bool> TryEmplace(std::uint64_t key, V value) {
+    if (2 * (size_ + 1) > slots_.size()) Rehash(2 * (size_ + 1));
+    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.used && s.key == key) return {&s.value, false};
+      if (!s.used) {
+        s = Slot{key, std::move(value), true};
+        ++size_;
+        return {&s.value, true};
+      }
+    }
+  }
+  template <typename Fn>
+  void ForEach(Fn&& fn) {
+    for (Slot& s : slots_)
+      if (s.used) fn(s.key, s.value);
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t key = 0;
+    V value{};
+    bool used = false;
+  };
+  std::size_t Home(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_) & mask_;
+  }
+  void Rehash(std::size_t at_least) {
+    std::size_t cap = 16;
+    int bits = 4;
+    while (cap < at_least) cap <<= 1, ++bits;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(cap));
+    mask_ = cap - 1;
+    shift_ = 64 - bits;
+    size_ = 0;
+    for (Slot& s : old)
+      if (s.used) TryEmplace(s.key, std::move(s.value));
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  int shift_ = 64;
+  std::size_t size_ = 0;
+};
+
 // Answers FindDirByNumber(first top-level item, number) without searching:
 // built from the tree once, then told of every item inserted afterwards.
 class DirNumberIndex {
@@ -32,7 +98,7 @@ class DirNumberIndex {
   void Add(TreeItem* item);
 
  private:
-  std::unordered_map<std::uint64_t, TreeItem*> first_;  // first item in depth-first order
+  NumberTable<TreeItem*> first_;  // first item in depth-first order
 };
 
 int MakeRoot(AppContext& ctx);
