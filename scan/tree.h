@@ -35,22 +35,28 @@ class NumberTable {
     if (2 * n > slots_.size()) Rehash(2 * n);
   }
   V* Find(std::uint64_t key) {
+    if (key == kEmpty) return has_empty_key_ ? &empty_key_value_ : nullptr;
     if (slots_.empty()) return nullptr;
     for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
       Slot& s = slots_[i];
-      if (!s.used) return nullptr;
       if (s.key == key) return &s.value;
+      if (s.key == kEmpty) return nullptr;
     }
   }
   const V* Find(std::uint64_t key) const { return const_cast<NumberTable*>(this)->Find(key); }
   // The value under key, and whether it was inserted (else it was there already).
   std::pair<V*, bool> TryEmplace(std::uint64_t key, V value) {
+    if (key == kEmpty) {
+      const bool inserted = !std::exchange(has_empty_key_, true);
+      if (inserted) empty_key_value_ = std::move(value);
+      return {&empty_key_value_, inserted};
+    }
     if (2 * (size_ + 1) > slots_.size()) Rehash(2 * (size_ + 1));
     for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
       Slot& s = slots_[i];
-      if (s.used && s.key == key) return {&s.value, false};
-      if (!s.used) {
-        s = Slot{key, std::move(value), true};
+      if (s.key == key) return {&s.value, false};
+      if (s.key == kEmpty) {
+        s = Slot{key, std::move(value)};
         ++size_;
         return {&s.value, true};
       }
@@ -58,15 +64,18 @@ class NumberTable {
   }
   template <typename Fn>
   void ForEach(Fn&& fn) {
+    if (has_empty_key_) fn(kEmpty, empty_key_value_);
     for (Slot& s : slots_)
-      if (s.used) fn(s.key, s.value);
+      if (s.key != kEmpty) fn(s.key, s.value);
   }
 
  private:
+  // Marks a free slot, so a slot is just a key and a value; a record that
+  // does carry this number is kept aside.
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
   struct Slot {
-    std::uint64_t key = 0;
+    std::uint64_t key = kEmpty;
     V value{};
-    bool used = false;
   };
   std::size_t Home(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_) & mask_;
@@ -80,13 +89,15 @@ class NumberTable {
     shift_ = 64 - bits;
     size_ = 0;
     for (Slot& s : old)
-      if (s.used) TryEmplace(s.key, std::move(s.value));
+      if (s.key != kEmpty) TryEmplace(s.key, std::move(s.value));
   }
 
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
   int shift_ = 64;
   std::size_t size_ = 0;
+  bool has_empty_key_ = false;
+  V empty_key_value_{};
 };
 
 // Answers FindDirByNumber(first top-level item, number) without searching:

@@ -149,6 +149,28 @@ TEST_F(ScanTreeTest, MakeFileInodeTakesTheFirstQualifyingName) {
   EXPECT_EQ(MakeFileInode(r), nullptr);
 }
 
+TEST(NumberTableTest, KeepsEveryKeyThroughGrowthIncludingTheFreeMarker) {
+  NumberTable<int> table;
+  EXPECT_EQ(table.Find(7), nullptr);
+  std::vector<std::uint64_t> keys{0, ~std::uint64_t{0}, kNoParent - 1, kRootNumber};
+  for (std::uint64_t k = 1; k <= 3000; ++k) keys.push_back(k << 32);  // same low bits, many homes alike
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto [value, inserted] = table.TryEmplace(keys[i], static_cast<int>(i));
+    ASSERT_TRUE(inserted);
+    EXPECT_EQ(*value, static_cast<int>(i));
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto [value, inserted] = table.TryEmplace(keys[i], -1);
+    EXPECT_FALSE(inserted);
+    ASSERT_NE(table.Find(keys[i]), nullptr);
+    EXPECT_EQ(*table.Find(keys[i]), static_cast<int>(i));
+  }
+  EXPECT_EQ(table.Find(1), nullptr);
+  std::size_t seen = 0;
+  table.ForEach([&](std::uint64_t, int&) { ++seen; });
+  EXPECT_EQ(seen, keys.size());
+}
+
 TEST_F(ScanTreeTest, MakeRootReplacesTheTreeAndResetsTheCounters) {
   EXPECT_EQ(TreeView_GetRoot(ctx().dir_tree), Root());
   EXPECT_EQ(std::tie(Root()->text, Root()->image, Root()->selected_image), std::make_tuple("Root", 2, 1));
