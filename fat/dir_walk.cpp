@@ -18,16 +18,22 @@ DirWalker::DirWalker(AppContext& ctx, PHYDRIVE_INFO& drive, LOGDRIVE_INFO& vol, 
       map_(cluster_map),
       last_cluster_(LastCluster(vol)),
       entries_per_cluster_(vol.bytes_per_cluster / kDirEntrySize),
-      year_(CurrentUtcYear()),
-      // Sound directories are read about once each; twice the volume leaves
-      // room for deleted directories whose clusters were reused, and stops
-      // cross-linked ones from multiplying the work.
-      reads_left_(2 * (last_cluster_ + 1) + 1024) {}
+      year_(CurrentUtcYear()) {}
 
 DirWalker::Result DirWalker::Walk(INODE_RECD& d, TreeItem* t, std::uint32_t first, std::size_t first_slot) {
   if (terminated_) return Result::Terminated;
-  if (!CanOpen(first)) return Result::Done;
-  if (!PushFrame(&d, t, first, first_slot)) return Result::NoMemory;
+  if (read_any_.empty() && last_cluster_ >= 2) {
+    try {
+      read_any_.assign(last_cluster_ + 1, false);
+      read_live_.assign(last_cluster_ + 1, false);
+    } catch (const std::bad_alloc&) {
+      read_any_.clear();
+      return Result::NoMemory;
+    }
+  }
+  const bool live = (d.record_flags & kRecInUse) != 0;
+  if (!CanOpen(first, live)) return Result::Done;
+  if (!PushFrame(&d, t, first, first_slot, live)) return Result::NoMemory;
 
   while (!stack_.empty()) {
     Frame& f = stack_.back();
@@ -37,10 +43,11 @@ DirWalker::Result DirWalker::Walk(INODE_RECD& d, TreeItem* t, std::uint32_t firs
       if (terminated_) break;
       if (!child) continue;
       const auto first_of_child = static_cast<std::uint32_t>(child->own_number);
+      const bool live = f.live && (child->record_flags & kRecInUse);
       // A child that cannot be opened is still listed and counted; its entry's
       // progress step follows at once instead of after its walk.
-      if (child->own_number > UINT32_MAX || stack_.size() >= kMaxDirDepth || !CanOpen(first_of_child) ||
-          !PushFrame(child, child_item, first_of_child, 2)) {
+      if (child->own_number > UINT32_MAX || stack_.size() >= kMaxDirDepth || !CanOpen(first_of_child, live) ||
+          !PushFrame(child, child_item, first_of_child, 2, live)) {
         CountDir();
         AfterEntry();
         if (terminated_) break;
@@ -71,18 +78,27 @@ DirWalker::Result DirWalker::Walk(INODE_RECD& d, TreeItem* t, std::uint32_t firs
   return Result::Done;
 }
 
-bool DirWalker::CanOpen(std::uint32_t cluster) const {
-  return cluster >= 2 && cluster <= last_cluster_ && !in_progress_.count(cluster) && reads_left_ > 0 &&
-         entries_per_cluster_ > 0;
+// Also stops cycles: every cluster of the directories being walked was read.
+bool DirWalker::CanOpen(std::uint32_t cluster, bool live) const {
+  if (cluster < 2 || cluster > last_cluster_ || cluster >= read_any_.size() || entries_per_cluster_ == 0) return false;
+  return live ? !read_live_[cluster] : !read_any_[cluster];
 }
 
-bool DirWalker::PushFrame(INODE_RECD* dir, TreeItem* item, std::uint32_t first, std::size_t first_slot) {
+void DirWalker::MarkRead(std::uint32_t cluster, bool live) {
+  read_any_[cluster] = true;
+  if (live) read_live_[cluster] = true;
+  if (mode_ == WalkMode::Contiguous && cluster < map_.size()) map_[cluster] = 1;
+}
+
+bool DirWalker::PushFrame(INODE_RECD* dir, TreeItem* item, std::uint32_t first, std::size_t first_slot,
+                          bool live) {
   try {
     Frame f;
     f.dir = dir;
     f.item = item;
     f.buffer.resize(vol_.bytes_per_cluster);
     f.next_slot = first_slot;
+    f.live = live;
     stack_.push_back(std::move(f));
   } catch (const std::bad_alloc&) {
     return false;
@@ -94,21 +110,16 @@ bool DirWalker::PushFrame(INODE_RECD* dir, TreeItem* item, std::uint32_t first, 
   return true;
 }
 
-void DirWalker::PopFrame() {
-  for (std::uint32_t c : stack_.back().clusters) in_progress_.erase(c);
-  stack_.pop_back();
-}
+void DirWalker::PopFrame() { stack_.pop_back(); }
 
 bool DirWalker::ReadInto(Frame& f, std::uint32_t cluster) {
   try {
     f.clusters.push_back(cluster);
-    in_progress_.insert(cluster);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  --reads_left_;
+  MarkRead(cluster, f.live);
   ReadFatCluster(ctx_, drive_, vol_, cluster, f.buffer);
-  if (mode_ == WalkMode::Contiguous && cluster < map_.size()) map_[cluster] = 1;
   return true;
 }
 
@@ -121,23 +132,21 @@ bool DirWalker::Advance(Frame& f) {
   } else {
     next = static_cast<std::uint64_t>(c) + 1;
   }
-  // A chain that comes back on itself or runs into a directory being walked
-  // above ends here; so does a walk that has used up its reads.
-  if (!CanOpen(static_cast<std::uint32_t>(next)) || next > last_cluster_) return false;
+  // A chain that comes back on itself, or runs into clusters read before
+  // (a directory being walked above, or a cross-linked one), ends here.
+  if (next > last_cluster_ || !CanOpen(static_cast<std::uint32_t>(next), f.live)) return false;
   if (mode_ == WalkMode::Contiguous) {
     // Only a cluster that still looks like more of this directory joins it.
-    --reads_left_;
     ReadFatCluster(ctx_, drive_, vol_, static_cast<std::uint32_t>(next), f.buffer);
     const std::span<const std::uint8_t> s0 = std::span<const std::uint8_t>(f.buffer).subspan(0, kDirEntrySize);
     if (!IsValidDirEntry(vol_, s0, year_) && !IsLongNameEntry(s0)) return false;
     if (f.buffer[0] == '.' && f.buffer.size() >= 2 * kDirEntrySize && f.buffer[kDirEntrySize] == '.') return false;
     try {
       f.clusters.push_back(static_cast<std::uint32_t>(next));
-      in_progress_.insert(static_cast<std::uint32_t>(next));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    if (next < map_.size()) map_[next] = 1;
+    MarkRead(static_cast<std::uint32_t>(next), f.live);
   } else if (!ReadInto(f, static_cast<std::uint32_t>(next))) {
     return false;
   }

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <unordered_set>
 #include <vector>
 
 #include "app/context.h"
@@ -32,6 +31,11 @@ class DirWalker {
   // and every directory below it. Directories below d are counted in the
   // volume's dirs_found; d itself is the caller's to count. NoMemory: d's
   // own buffer could not be had, nothing was listed.
+  // A directory whose cluster an earlier walk of this walker already read is
+  // listed but not opened again, so the work stays linear in the volume
+  // however often directories name each other. Deleted directories keep
+  // their own record of what they read: one found first, over clusters a live
+  // directory now uses, must not leave that live directory unopened.
   Result Walk(INODE_RECD& d, TreeItem* t, std::uint32_t first, std::size_t first_slot);
   bool terminated() const { return terminated_; }
 
@@ -42,10 +46,12 @@ class DirWalker {
     std::vector<std::uint8_t> buffer;
     std::vector<std::uint32_t> clusters;  // read so far, in order; the last is in buffer
     std::size_t next_slot = 0;
+    bool live = false;  // in use, and every directory above it too
   };
 
-  bool CanOpen(std::uint32_t cluster) const;
-  bool PushFrame(INODE_RECD* dir, TreeItem* item, std::uint32_t first, std::size_t first_slot);
+  bool CanOpen(std::uint32_t cluster, bool live) const;
+  void MarkRead(std::uint32_t cluster, bool live);
+  bool PushFrame(INODE_RECD* dir, TreeItem* item, std::uint32_t first, std::size_t first_slot, bool live);
   void PopFrame();
   bool ReadInto(Frame& f, std::uint32_t cluster);
   bool Advance(Frame& f);
@@ -68,8 +74,11 @@ class DirWalker {
   std::uint32_t entries_per_cluster_;
   int year_;
   std::vector<Frame> stack_;
-  std::unordered_set<std::uint32_t> in_progress_;  // clusters read by the walks on the stack
-  std::uint64_t reads_left_;                       // bounds the work of cross-linked directories
+  // By cluster number, for the walker's lifetime: read by any walk, and read
+  // by a live one. A live walk stops only at the second, any other at the
+  // first, so each cluster is read at most twice.
+  std::vector<bool> read_any_;
+  std::vector<bool> read_live_;
   bool terminated_ = false;
 };
 

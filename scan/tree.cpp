@@ -1,10 +1,12 @@
 #include "scan/tree.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <new>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "app/shell.h"
@@ -201,6 +203,98 @@ bool PrecedesInPreOrder(const TreeItem* a, const TreeItem* b) {
   }
 }
 
+// A set of list positions below a bound, as 64-way levels of bitmaps:
+// inserting and taking the smallest cost a word operation a level, and a
+// million positions take 128 KiB, so the set stays in the caches where a
+// heap of a million entries would not.
+class PositionSet {
+ public:
+  explicit PositionSet(std::size_t bound) {
+    std::size_t words = bound / 64 + 1;
+    for (;;) {
+      levels_.emplace_back(words, 0);
+      if (words == 1) break;
+      words = (words + 63) / 64;
+    }
+  }
+  bool Empty() const { return levels_.back()[0] == 0; }
+  void Insert(std::size_t pos) {
+    for (std::vector<std::uint64_t>& level : levels_) {
+      std::uint64_t& word = level[pos / 64];
+      const bool was_empty = word == 0;
+      word |= std::uint64_t{1} << (pos % 64);
+      if (!was_empty) return;  // the levels above know of this word already
+      pos /= 64;
+    }
+  }
+  // The smallest position, taken out of the set; the set must not be empty.
+  std::size_t PopMin() {
+    std::size_t pos = 0;
+    for (std::size_t l = levels_.size(); l-- > 0;)
+      pos = pos * 64 + static_cast<std::size_t>(std::countr_zero(levels_[l][pos]));
+    for (std::size_t at = pos; std::vector<std::uint64_t>& level : levels_) {
+      std::uint64_t& word = level[at / 64];
+      word &= ~(std::uint64_t{1} << (at % 64));
+      if (word != 0) break;
+      at /= 64;
+    }
+    return pos;
+  }
+
+ private:
+  std::vector<std::vector<std::uint64_t>> levels_;  // [0]: one bit a position; the last: one word
+};
+
+// The order in which linking places records: passes over the list, each
+// placing every record whose parent number is in the tree by the time the
+// pass reaches it, until a pass places nothing. A record at position pos
+// whose parent number first appears at (pass k, position q) is placed in
+// pass k when q < pos, else in pass k + 1; numbers already in the tree appear
+// before pass 1. So each pass is a set of positions taken smallest first,
+// the current one growing only above the position being placed: the passes'
+// order without running them. Records never placed are left out.
+template <typename InTree>
+std::vector<std::size_t> LinkOrder(const std::vector<INODE_RECD*>& recs, InTree&& in_tree) {
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  // Records waiting on each parent number, in list order; kNone once released.
+  NumberTable<std::size_t> first_waiting;
+  std::vector<std::size_t> next_waiting(recs.size(), kNone);
+  std::vector<std::uint64_t> own(recs.size());
+  first_waiting.Reserve(recs.size());
+  for (std::size_t pos = recs.size(); pos-- > 0;) {
+    own[pos] = recs[pos]->own_number;
+    auto [first, inserted] = first_waiting.TryEmplace(recs[pos]->parent_number, pos);
+    if (!inserted) {
+      next_waiting[pos] = *first;
+      *first = pos;
+    }
+  }
+
+  PositionSet this_pass(recs.size());
+  PositionSet next_pass(recs.size());
+  // A number appears at position q of the pass running: the records waiting
+  // on it join this pass when the pass has yet to reach them.
+  auto release = [&](std::size_t& first, std::size_t q) {
+    for (std::size_t pos = first; pos != kNone; pos = next_waiting[pos]) (q < pos ? this_pass : next_pass).Insert(pos);
+    first = kNone;  // later appearances change nothing
+  };
+  first_waiting.ForEach([&](std::uint64_t n, std::size_t& first) {
+    if (in_tree(n)) release(first, kNone);  // before pass 1: all wait for it
+  });
+
+  std::vector<std::size_t> order;
+  order.reserve(recs.size());
+  while (!next_pass.Empty()) {
+    std::swap(this_pass, next_pass);
+    while (!this_pass.Empty()) {
+      const std::size_t pos = this_pass.PopMin();
+      order.push_back(pos);
+      if (std::size_t* first = first_waiting.Find(own[pos])) release(*first, pos);
+    }
+  }
+  return order;
+}
+
 }  // namespace
 
 // ---- Pending lists and records ---------------------------------------------------
@@ -347,24 +441,24 @@ TreeItem* FindDirByNumber(const AppContext&, TreeItem* start, std::uint64_t numb
 DirNumberIndex::DirNumberIndex(const AppContext& ctx) {
   TreeView* tv = ctx.dir_tree;
   if (!tv) return;
-  first_.reserve(tv->item_count + static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
+  first_.Reserve(tv->item_count + static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
   // Pre-order, so the first item seen for a number is the one the search finds.
   ForEachItem(tv, [&](TreeItem* it) {
-    if (const INODE_RECD* r = RecordOf(it)) first_.try_emplace(r->own_number, it);
+    if (const INODE_RECD* r = RecordOf(it)) first_.TryEmplace(r->own_number, it);
   });
 }
 
 TreeItem* DirNumberIndex::Find(std::uint64_t number) const {
-  const auto it = first_.find(number);
-  return it == first_.end() ? nullptr : it->second;
+  TreeItem* const* found = first_.Find(number);
+  return found ? *found : nullptr;
 }
 
 void DirNumberIndex::Add(TreeItem* item) {
   const INODE_RECD* r = RecordOf(item);
   if (!r) return;
-  auto [it, inserted] = first_.try_emplace(r->own_number, item);
+  auto [first, inserted] = first_.TryEmplace(r->own_number, item);
   // A sorted insertion can land before the current first holder of the number.
-  if (!inserted && it->second != item && PrecedesInPreOrder(item, it->second)) it->second = item;
+  if (!inserted && *first != item && PrecedesInPreOrder(item, *first)) *first = item;
 }
 
 int MakeRoot(AppContext& ctx) {
@@ -409,51 +503,38 @@ int LinkPendingDirs(AppContext& ctx) {
   const std::vector<INODE_RECD*> recs = PendingDirs(ctx);
   DirNumberIndex index(ctx);
   ProgressBar* bar = ctx.progress_bar;
-  // Positions (in list order) of the records not yet placed. Placement is
-  // tracked here rather than read from link_state, so a record that arrives
-  // marked as placed (a damaged saved file) is still linked.
-  std::vector<std::size_t> waiting(recs.size());
-  for (std::size_t i = 0; i < waiting.size(); ++i) waiting[i] = i;
-
-  // A pass steps the bar once per listed record; placed ones are only skipped,
-  // so the position is set to where the steps would have taken it.
-  auto bar_at = [&](std::size_t pos) {
-    Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(pos)));
+  StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
+  std::size_t done = 0;
+  auto step = [&] {
+    Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(++done)));
+    CheckTerminate(ctx, IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
   };
 
-  for (bool placed_any = true; placed_any;) {
-    placed_any = false;
-    StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
-    std::size_t kept = 0;
-    for (const std::size_t pos : waiting) {
-      INODE_RECD* r = recs[pos];
-      bar_at(pos + 1);
-      TreeItem* parent = index.Find(r->parent_number);
-      TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
-      if (item) {
-        r->link_state = kLinkPlaced;
-        index.Add(item);
-        placed_any = true;
-      } else {
-        waiting[kept++] = pos;
-      }
-      CheckTerminate(ctx, IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
+  // Placement is tracked here rather than read from link_state, so a record
+  // that arrives marked as placed (a damaged saved file) is still linked.
+  std::vector<bool> placed(recs.size(), false);
+  for (const std::size_t pos : LinkOrder(recs, [&](std::uint64_t n) { return index.Find(n) != nullptr; })) {
+    INODE_RECD* r = recs[pos];
+    TreeItem* parent = index.Find(r->parent_number);
+    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
+    if (item) {
+      r->link_state = kLinkPlaced;
+      index.Add(item);
+      placed[pos] = true;
+      step();
     }
-    waiting.resize(kept);
-    bar_at(recs.size());
   }
 
-  // Final pass: what is still unplaced goes under "Unlinked Data", and a record
-  // whose parent went there earlier in this pass follows it.
-  StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
-  for (const std::size_t pos : waiting) {
+  // What is still unplaced goes under "Unlinked Data", in list order, and a
+  // record whose parent went there earlier in this pass follows it.
+  for (std::size_t pos = 0; pos < recs.size(); ++pos) {
+    if (placed[pos]) continue;
     INODE_RECD* r = recs[pos];
-    bar_at(pos + 1);
     TreeItem* parent = index.Find(r->parent_number);
     TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
     if (!item) item = InsertTreeRecord(ctx, r, unlinked_item, TreeInsert::Last);
     if (item) index.Add(item);
-    CheckTerminate(ctx, IDM_TERMINATE_SCAN);
+    step();
   }
   for (INODE_RECD* r : recs) r->link_state = kLinkFinal;
   Progress_SetPos(bar, 0);

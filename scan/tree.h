@@ -1,8 +1,10 @@
 // The scan tree: pending lists, tree insertion, search by number, Root,
 // linking the pending directories and attaching the pending files.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "app/context.h"
 #include "scan/records.h"
@@ -23,6 +25,81 @@ INODE_RECD* GetItemRecord(const AppContext& ctx, const TreeItem* item);
 // item whose record has own_number == number, or null.
 TreeItem* FindDirByNumber(const AppContext& ctx, TreeItem* start, std::uint64_t number);
 
+// A map from record numbers, open addressing with linear probing: a lookup
+// is one run of adjacent slots, which keeps the cost flat once a million
+// directories no longer fit the caches.
+template <typename V>
+class NumberTable {
+ public:
+  void Reserve(std::size_t n) {
+    if (2 * n > slots_.size()) Rehash(2 * n);
+  }
+  V* Find(std::uint64_t key) {
+    if (key == kEmpty) return has_empty_key_ ? &empty_key_value_ : nullptr;
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.key == key) return &s.value;
+      if (s.key == kEmpty) return nullptr;
+    }
+  }
+  const V* Find(std::uint64_t key) const { return const_cast<NumberTable*>(this)->Find(key); }
+  // The value under key, and whether it was inserted (else it was there already).
+  std::pair<V*, bool> TryEmplace(std::uint64_t key, V value) {
+    if (key == kEmpty) {
+      const bool inserted = !std::exchange(has_empty_key_, true);
+      if (inserted) empty_key_value_ = std::move(value);
+      return {&empty_key_value_, inserted};
+    }
+    if (2 * (size_ + 1) > slots_.size()) Rehash(2 * (size_ + 1));
+    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.key == key) return {&s.value, false};
+      if (s.key == kEmpty) {
+        s = Slot{key, std::move(value)};
+        ++size_;
+        return {&s.value, true};
+      }
+    }
+  }
+  template <typename Fn>
+  void ForEach(Fn&& fn) {
+    if (has_empty_key_) fn(kEmpty, empty_key_value_);
+    for (Slot& s : slots_)
+      if (s.key != kEmpty) fn(s.key, s.value);
+  }
+
+ private:
+  // Marks a free slot, so a slot is just a key and a value; a record that
+  // does carry this number is kept aside.
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  struct Slot {
+    std::uint64_t key = kEmpty;
+    V value{};
+  };
+  std::size_t Home(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_) & mask_;
+  }
+  void Rehash(std::size_t at_least) {
+    std::size_t cap = 16;
+    int bits = 4;
+    while (cap < at_least) cap <<= 1, ++bits;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(cap));
+    mask_ = cap - 1;
+    shift_ = 64 - bits;
+    size_ = 0;
+    for (Slot& s : old)
+      if (s.key != kEmpty) TryEmplace(s.key, std::move(s.value));
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  int shift_ = 64;
+  std::size_t size_ = 0;
+  bool has_empty_key_ = false;
+  V empty_key_value_{};
+};
+
 // Answers FindDirByNumber(first top-level item, number) without searching:
 // built from the tree once, then told of every item inserted afterwards.
 class DirNumberIndex {
@@ -32,7 +109,7 @@ class DirNumberIndex {
   void Add(TreeItem* item);
 
  private:
-  std::unordered_map<std::uint64_t, TreeItem*> first_;  // first item in depth-first order
+  NumberTable<TreeItem*> first_;  // first item in depth-first order
 };
 
 int MakeRoot(AppContext& ctx);

@@ -408,3 +408,67 @@ TEST_F(CraftedFatTest, AccentedNamesAndOddClockDatesInLiveDirectoriesAreListedBy
   ASSERT_NE(GetItemRecord(ctx(), cafe)->files_head, nullptr);
   EXPECT_EQ(GetItemRecord(ctx(), cafe)->files_head->name, "MEN\x9A.TXT");
 }
+
+// Directories naming the next level's directories several times each: the
+// paths multiply with the depth, the distinct directories do not. Each is
+// opened once; every further entry naming it is listed, not opened.
+TEST_F(CraftedFatTest, DirectoriesNamedManyTimesAreOpenedOnce) {
+  constexpr std::uint32_t kWidth = 7, kLevels = 40;  // 7 directories a level, 16 slots a cluster
+  auto cluster_of = [](std::uint32_t level, std::uint32_t i) { return 3 + level * kWidth + i; };
+  auto name = [](std::uint32_t i, std::uint32_t copy) {
+    std::string n = "D" + std::to_string(i) + "_" + std::to_string(copy);
+    return n + std::string(11 - n.size(), ' ');
+  };
+  for (std::uint32_t i = 0; i < kWidth; ++i) PutEntry(2, i, name(i, 0).c_str(), 0x10, cluster_of(0, i));
+  for (std::uint32_t level = 0; level < kLevels; ++level) {
+    for (std::uint32_t i = 0; i < kWidth; ++i) {
+      const std::uint32_t c = cluster_of(level, i);
+      SetFat(c, 0x0FFFFFFF);
+      PutEntry(c, 0, ".          ", 0x10, c);
+      PutEntry(c, 1, "..         ", 0x10, level == 0 ? 0 : cluster_of(level - 1, 0));
+      if (level + 1 == kLevels) continue;
+      std::size_t slot = 2;
+      for (std::uint32_t copy = 0; copy < 2; ++copy)
+        for (std::uint32_t j = 0; j < kWidth; ++j) PutEntry(c, slot++, name(j, copy).c_str(), 0x10, cluster_of(level + 1, j));
+    }
+  }
+  Open();
+  // Root, the first level, and every entry of the levels above the last.
+  constexpr std::int64_t kListed = 1 + kWidth + (kLevels - 1) * kWidth * 2 * kWidth;
+  Scan(IDM_FAST_LOGICAL);
+  EXPECT_EQ(vol_->dirs_found, kListed);
+  EXPECT_EQ(TreeView_GetCount(ctx().dir_tree), static_cast<std::size_t>(kListed));
+  // The first path down reaches the last level; a second name for a directory is an empty leaf.
+  const auto tree = ByPath(ScanTree(ctx()));
+  std::string path = "D0_0";
+  for (std::uint32_t level = 1; level < kLevels; ++level) path += "/D0_0";
+  EXPECT_TRUE(tree.count(path));
+  EXPECT_TRUE(tree.count("D0_0/D0_1"));
+  EXPECT_FALSE(tree.count("D0_0/D0_1/D0_0"));
+
+  // The slow scan adds the root's cluster as an orphan, read from slot 2,
+  // naming the rest of the first level again.
+  Scan(IDM_SLOW_LOGICAL);
+  EXPECT_EQ(ctx().scan_running, 0);
+  EXPECT_EQ(vol_->dirs_found, kListed + 1 + kWidth - 2);
+}
+
+// A deleted directory found first, over the clusters a live one uses now,
+// must not leave the live one unopened.
+TEST_F(CraftedFatTest, ADeletedDirectoryReadFirstDoesNotHideALiveOne) {
+  PutEntry(2, 0, "\xE5OLD       ", 0x10, 3);
+  PutEntry(2, 1, "LIVE       ", 0x10, 3);
+  PutEntry(2, 2, "AGAIN      ", 0x10, 3);
+  SetFat(3, 0x0FFFFFFF);
+  PutEntry(3, 0, ".          ", 0x10, 3);
+  PutEntry(3, 1, "..         ", 0x10, 0);
+  PutEntry(3, 2, "INSIDE  TXT", 0x20, 0);
+  Open();
+  Scan(IDM_FAST_LOGICAL);
+  const auto tree = ByPath(ScanTree(ctx()));
+  EXPECT_TRUE(tree.count("DOLD/INSIDE.TXT"));
+  EXPECT_TRUE(tree.count("LIVE/INSIDE.TXT"));
+  ASSERT_TRUE(tree.count("AGAIN"));
+  EXPECT_FALSE(tree.count("AGAIN/INSIDE.TXT")) << "a live directory is opened once";
+  EXPECT_EQ(vol_->files_found, 2);
+}

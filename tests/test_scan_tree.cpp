@@ -1,5 +1,6 @@
 // The scan tree: pending lists, FILE_INODE names, Root, linking and attaching,
 // the number index against the plain depth-first search, and the releases.
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -148,6 +149,28 @@ TEST_F(ScanTreeTest, MakeFileInodeTakesTheFirstQualifyingName) {
   EXPECT_EQ(MakeFileInode(r), nullptr);
 }
 
+TEST(NumberTableTest, KeepsEveryKeyThroughGrowthIncludingTheFreeMarker) {
+  NumberTable<int> table;
+  EXPECT_EQ(table.Find(7), nullptr);
+  std::vector<std::uint64_t> keys{0, ~std::uint64_t{0}, kNoParent - 1, kRootNumber};
+  for (std::uint64_t k = 1; k <= 3000; ++k) keys.push_back(k << 32);  // same low bits, many homes alike
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto [value, inserted] = table.TryEmplace(keys[i], static_cast<int>(i));
+    ASSERT_TRUE(inserted);
+    EXPECT_EQ(*value, static_cast<int>(i));
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto [value, inserted] = table.TryEmplace(keys[i], -1);
+    EXPECT_FALSE(inserted);
+    ASSERT_NE(table.Find(keys[i]), nullptr);
+    EXPECT_EQ(*table.Find(keys[i]), static_cast<int>(i));
+  }
+  EXPECT_EQ(table.Find(1), nullptr);
+  std::size_t seen = 0;
+  table.ForEach([&](std::uint64_t, int&) { ++seen; });
+  EXPECT_EQ(seen, keys.size());
+}
+
 TEST_F(ScanTreeTest, MakeRootReplacesTheTreeAndResetsTheCounters) {
   EXPECT_EQ(TreeView_GetRoot(ctx().dir_tree), Root());
   EXPECT_EQ(std::tie(Root()->text, Root()->image, Root()->selected_image), std::make_tuple("Root", 2, 1));
@@ -175,13 +198,12 @@ TEST_F(ScanTreeTest, MakeRootReplacesTheTreeAndResetsTheCounters) {
   EXPECT_EQ(std::tie(drive_.dirs_found, drive_.files_found, drive_.spare_count), std::make_tuple(1, 0, 0));
 }
 
-TEST_F(ScanTreeTest, ChildrenBeforeParentsTakeOnePassPerLevel) {
-  // Listed deepest first: each pass can place only the next level down.
+TEST_F(ScanTreeTest, ChildrenBeforeParentsArePlacedInOneStepEach) {
+  // Listed deepest first, as passes over the list would need one pass per level for.
   for (std::uint64_t n = 104; n > 100; --n) AddDir(n, n == 101 ? 5 : n - 1, "d" + std::to_string(n - 100));
   const std::uint64_t steps_before = headless::PumpSteps();
   ASSERT_EQ(LinkPendingDirs(ctx()), 1);
-  // One pump per record looked up: passes look at 4, 3, 2, 1, then 0 records.
-  EXPECT_EQ(headless::PumpSteps() - steps_before, 4u + 3 + 2 + 1);
+  EXPECT_EQ(headless::PumpSteps() - steps_before, 4u) << "one look at the window per record";
 
   TreeItem* d4 = Child(Child(Child(Child(Root(), "d1"), "d2"), "d3"), "d4");
   ASSERT_NE(d4, nullptr);
@@ -299,14 +321,83 @@ TEST_F(ScanTreeTest, LinkingWithRepeatedNumbersBuildsTheSameTreeAsTheFullSearch)
   }
 }
 
+// Forests listed in tree order, deepest first and shuffled, with repeated
+// numbers, records naming themselves, cycles and missing parents: the
+// one-pass linking must place every record where the passes would have,
+// "Unlinked Data" and the order of equal names included.
+TEST_F(ScanTreeTest, LinkingMatchesThePassesOnRandomForests) {
+  const char* texts[] = {"p", "P", "q", "r", "same"};
+  for (std::uint32_t seed = 1; seed <= 24; ++seed) {
+    std::mt19937 rng(seed);
+    struct Spec {
+      std::uint64_t own, parent;
+      int depth;
+      std::string text;
+    };
+    std::vector<Spec> specs;
+    const int count = 60 + static_cast<int>(rng() % 240);
+    for (int i = 0; i < count; ++i) {
+      Spec s{1000 + static_cast<std::uint64_t>(i), kRootNumber, 0, texts[rng() % 5]};
+      const std::uint32_t roll = rng() % 100;
+      if (i > 0 && roll < 70) {
+        const Spec& p = specs[rng() % specs.size()];
+        s.parent = p.own;
+        s.depth = p.depth + 1;
+      } else if (roll < 75) {
+        s.parent = 900 + rng() % 10;  // missing, or one of the cycles below
+        s.depth = 50;
+      }
+      if (rng() % 12 == 0 && !specs.empty()) s.own = specs[rng() % specs.size()].own;  // repeated number
+      if (rng() % 30 == 0) s.parent = s.own;                                          // its own parent
+      specs.push_back(s);
+    }
+    // Cycles off the tree: 900 -> 901 -> 900, 902 -> 902, and 903 -> 904 -> 905 -> 903.
+    for (const auto& [own, parent] :
+         std::initializer_list<std::pair<int, int>>{{900, 901}, {901, 900}, {902, 902}, {903, 904}, {904, 905}, {905, 903}})
+      specs.push_back({static_cast<std::uint64_t>(own), static_cast<std::uint64_t>(parent), 60, "cycle"});
+    switch (seed % 3) {
+      case 0:
+        std::stable_sort(specs.begin(), specs.end(), [](const Spec& a, const Spec& b) { return a.depth > b.depth; });
+        break;
+      case 1:
+        std::shuffle(specs.begin(), specs.end(), rng);
+        break;
+      default:
+        break;  // parents first
+    }
+
+    ResetScanTree(ctx());
+    ASSERT_EQ(MakeRoot(ctx()), 1);
+    for (const Spec& s : specs) AddDir(s.own, s.parent, s.text);
+    ReferenceLink(ctx());
+    Shape expected, actual;
+    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, expected);
+
+    ASSERT_EQ(MakeRoot(ctx()), 1);
+    for (INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending) r->link_state = kLinkMade;
+    ASSERT_EQ(LinkPendingDirs(ctx()), 1);
+    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, actual);
+    ASSERT_EQ(actual, expected) << "seed " << seed;
+    ASSERT_EQ(TreeView_GetCount(ctx().dir_tree), specs.size() + 2) << "every record placed once";
+  }
+}
+
 TEST_F(ScanTreeTest, DeepChainsNeitherRecurseNorSlowDown) {
+  // Parents first, then deepest first: passes would take one per level.
   constexpr std::uint64_t kDepth = 100'000;
-  for (std::uint64_t i = 0; i < kDepth; ++i) AddDir(1000 + i, i == 0 ? kRootNumber : 999 + i, "d");
-  ASSERT_EQ(LinkPendingDirs(ctx()), 1);
-  TreeItem* deepest = Find(1000 + kDepth - 1);
-  ASSERT_NE(deepest, nullptr);
-  EXPECT_EQ(TreeView_GetLevel(deepest), static_cast<int>(kDepth));
-  EXPECT_EQ(Rec(deepest)->own_number, 1000 + kDepth - 1);
+  for (const bool deepest_first : {false, true}) {
+    ResetScanTree(ctx());
+    ASSERT_EQ(MakeRoot(ctx()), 1);
+    for (std::uint64_t k = 0; k < kDepth; ++k) {
+      const std::uint64_t i = deepest_first ? kDepth - 1 - k : k;
+      AddDir(1000 + i, i == 0 ? kRootNumber : 999 + i, "d");
+    }
+    ASSERT_EQ(LinkPendingDirs(ctx()), 1);
+    TreeItem* deepest = Find(1000 + kDepth - 1);
+    ASSERT_NE(deepest, nullptr);
+    EXPECT_EQ(TreeView_GetLevel(deepest), static_cast<int>(kDepth));
+    EXPECT_EQ(Rec(deepest)->own_number, 1000 + kDepth - 1);
+  }
 }
 
 TEST_F(ScanTreeTest, ReleasingTheListsTakesTheirRecordsOutOfTreeAndFileLists) {
