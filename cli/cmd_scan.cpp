@@ -58,35 +58,52 @@ void PrintLine(const Field& path, std::uint32_t flags, std::uint64_t size, const
             Field::Text(FileDateText(dated)), Field::Number(own_number)});
 }
 
+// Items reached by walking down from Root are in the tree: their records are
+// read directly (GetItemRecord would climb to the top for each one).
+const INODE_RECD* WalkedRecord(const TreeItem* item) { return static_cast<const INODE_RECD*>(item->data); }
+
+void PrintDirectory(AppContext& ctx, const TreeItem* item, const Field& path, std::uint64_t& lines) {
+  const INODE_RECD* r = WalkedRecord(item);
+  if (!r) return;
+  if (item != ctx.root_item) {
+    FILE_INODE dated;
+    dated.fat_date = r->fat_date;
+    dated.fat_time = r->fat_time;
+    dated.write_time = r->write_time;
+    PrintLine(path, r->record_flags, r->data_size, dated, r->own_number);
+    ++lines;
+  }
+  const FILE_INODE* f = r->files_head;
+  for (std::uint64_t i = 0; i < r->file_count && f; ++i, f = f->next_in_dir, ++lines)
+    PrintLine(Field::Child(path, f->name), f->record_flags, f->data_size, *f, f->own_number);
+}
+
 // Root's subtree in tree order: each directory, its files, then its
-// subdirectories. An explicit stack: trees from damaged volumes can be deep.
-// Returns the number of lines printed.
+// subdirectories. An explicit stack, as trees from damaged volumes can be
+// deep, holding only the path being walked: one frame per level with the
+// next sibling to visit, so a directory with many subdirectories costs no
+// memory per subdirectory. Returns the number of lines printed.
 std::uint64_t PrintTree(AppContext& ctx) {
   if (!ctx.root_item) return 0;
+  struct Frame {
+    const TreeItem* next;  // the next child of this level's directory
+    Field path;            // that directory's path
+  };
   std::uint64_t lines = 0;
-  std::vector<std::pair<const TreeItem*, Field>> stack{{ctx.root_item, Field::Text("Root")}};
+  std::vector<Frame> stack;
+  stack.push_back({ctx.root_item->first_child, Field::Text("Root")});
+  PrintDirectory(ctx, ctx.root_item, stack.back().path, lines);
   while (!stack.empty()) {
-    auto [item, path] = std::move(stack.back());
-    stack.pop_back();
-    const INODE_RECD* r = GetItemRecord(ctx, item);
-    if (!r) continue;
-    if (item != ctx.root_item) {
-      FILE_INODE dated;
-      dated.fat_date = r->fat_date;
-      dated.fat_time = r->fat_time;
-      dated.write_time = r->write_time;
-      PrintLine(path, r->record_flags, r->data_size, dated, r->own_number);
-      ++lines;
+    const TreeItem* item = stack.back().next;
+    if (!item) {
+      stack.pop_back();
+      continue;
     }
-    const FILE_INODE* f = r->files_head;
-    for (std::uint64_t i = 0; i < r->file_count && f; ++i, f = f->next_in_dir, ++lines)
-      PrintLine(Field::Child(path, f->name), f->record_flags, f->data_size, *f, f->own_number);
-    std::vector<const TreeItem*> children;
-    for (const TreeItem* c = item->first_child; c; c = c->next_sibling) children.push_back(c);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-      const INODE_RECD* cr = GetItemRecord(ctx, *it);
-      stack.emplace_back(*it, Field::Child(path, cr ? RecordName(*cr) : std::string()));
-    }
+    stack.back().next = item->next_sibling;
+    const INODE_RECD* r = WalkedRecord(item);
+    Field path = Field::Child(stack.back().path, r ? RecordName(*r) : std::string());
+    PrintDirectory(ctx, item, path, lines);
+    stack.push_back({item->first_child, std::move(path)});
   }
   return lines;
 }
