@@ -167,6 +167,7 @@ void LinkAfter(TreeItem* parent, TreeItem* prev, TreeItem* item) {
     prev->next_sibling = item;
   else
     parent->first_child = item;
+  ++parent->child_count;
 }
 
 void Unlink(TreeItem* item) {
@@ -182,9 +183,12 @@ void Unlink(TreeItem* item) {
   else
     parent->last_child = item->prev_sibling;
   item->prev_sibling = item->next_sibling = nullptr;
+  --parent->child_count;
 }
 
-unsigned char Fold(unsigned char c) { return static_cast<unsigned char>(std::tolower(c)); }
+// ASCII letters only, whatever the process locale: the order of the tree must
+// not depend on the environment a front end was started in.
+unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c; }
 
 constexpr std::size_t kSortIndexThreshold = 64;
 
@@ -193,9 +197,7 @@ constexpr std::size_t kSortIndexThreshold = 64;
 // With a sort index, also where the new item goes in it.
 TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::size_t& index_pos) {
   if (!p->sort_index && !p->children_unsorted) {
-    std::size_t n = 0;
-    for (TreeItem* c = p->first_child; c && n < kSortIndexThreshold; c = c->next_sibling) ++n;
-    if (n >= kSortIndexThreshold) {
+    if (p->child_count >= kSortIndexThreshold) {
       auto index = std::make_unique<std::vector<TreeItem*>>();
       bool sorted = true;
       for (TreeItem* c = p->first_child; c; c = c->next_sibling) {

@@ -124,6 +124,7 @@ struct TreeItem {
   // is a binary search instead of a walk along the siblings.
   std::unique_ptr<std::vector<TreeItem*>> sort_index;
   bool children_unsorted = false;  // known out of order: sorted inserts walk
+  std::size_t child_count = 0;     // kept by linking, so no insert counts siblings
 };
 
 // Insert positions, as TVI_FIRST / TVI_LAST / TVI_SORT.
