@@ -39,7 +39,7 @@ constexpr std::uint64_t kMiB = 1 << 20;
 constexpr std::uint64_t kImageBytes = 4096 * kMiB;
 constexpr std::uint64_t kFatLba = 2048;
 constexpr std::uint64_t kNtfsLba = 2048 + 1048576;  // each volume 512 MiB
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 constexpr double kTarget = 0.9;
 
 // Every sector the same filler, with no boot-record signature at its end.
@@ -63,9 +63,9 @@ bool MakeImage(const fs::path& work, const fs::path& image) {
                             std::to_string(kNtfsLba) + ", size=1048576, type=7\\n' | sfdisk -q " + img;
   return WriteFiller(image) && RunShell(table) &&
          RunShell("mkfs.fat -F 32 --offset " + std::to_string(kFatLba) + " -h " + std::to_string(kFatLba) + " " + img +
-                  " 524288 > /dev/null") &&
+                  " 524288 > /dev/null 2>&1") &&
          bench::SetFatOemName(image, kFatLba) && RunShell("truncate -s 512M " + Quoted(ntfs)) &&
-         RunShell("mkntfs -F -Q -q -s 512 -p " + std::to_string(kNtfsLba) + " -H 255 -S 63 " + Quoted(ntfs)) &&
+         RunShell("mkntfs -F -Q -q -s 512 -p " + std::to_string(kNtfsLba) + " -H 255 -S 63 " + Quoted(ntfs) + " 2> /dev/null") &&
          RunShell("dd if=" + Quoted(ntfs) + " of=" + img + " bs=1M seek=" + std::to_string(kNtfsLba * 512 / kMiB) +
                   " conv=notrunc status=none");
 }
