@@ -1,6 +1,7 @@
-// The FAT32 scans on a volume of 50,000 files made at run time with
-// mkfs.fat and mtools: the fast scan against `fls -r -p` on the same image,
-// the slow scan against a plain sequential read of the volume (1 MiB preads).
+// The FAT32 scans on a volume of 50,000 files made with mkfs.fat and mtools
+// (kept in the build folder between runs): the fast scan against `fls -r -p`
+// on the same image, the slow scan against a plain sequential read of the
+// volume (1 MiB preads).
 // Every measurement is the best of a few runs with the page cache warm.
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
@@ -32,9 +34,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kDirs = 500;
-constexpr int kFilesPerDir = 100;
-constexpr std::uint64_t kStartLba = 2048;
+constexpr std::uint64_t kStartLba = bench::kFatStartLba;
 constexpr int kRuns = 3;
 
 double BestSeconds(const std::function<void()>& fn) {
@@ -45,43 +45,6 @@ double BestSeconds(const std::function<void()>& fn) {
     best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
   return best;
-}
-
-bool Run(const std::string& cmd) {
-  if (std::system(cmd.c_str()) == 0) return true;
-  std::fprintf(stderr, "bench_fat_scan: failed: %s\n", cmd.c_str());
-  return false;
-}
-
-// 500 folders of 100 files, long names, a few hundred bytes each, on a 72 MiB
-// disk with one FAT32 partition of 512-byte clusters at LBA 2048.
-bool MakeImage(const fs::path& work, const fs::path& image) {
-  const fs::path src = work / "src";
-  fs::create_directories(src);
-  std::string data(900, 'x');
-  for (int d = 0; d < kDirs; ++d) {
-    char dir[64];
-    std::snprintf(dir, sizeof dir, "Folder number %03d with a long name", d);
-    fs::create_directories(src / dir);
-    for (int f = 0; f < kFilesPerDir; ++f) {
-      char name[80];
-      std::snprintf(name, sizeof name, "Document %03d-%03d with a long file name.txt", d, f);
-      std::ofstream(src / dir / name, std::ios::binary).write(data.data(), (f * 7) % 900);
-    }
-  }
-  const std::string img = "'" + image.string() + "'";
-  if (!Run("truncate -s 72M " + img) || !Run("printf 'label: dos\\nstart=2048, type=c\\n' | sfdisk -q " + img) ||
-      !Run("mkfs.fat -F 32 -s 1 --offset 2048 -h 2048 " + img + " > /dev/null"))
-    return false;
-  // A boot record is mounted only under a known OEM name; the backup too.
-  {
-    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-    for (std::uint64_t lba : {kStartLba, kStartLba + 6}) {
-      f.seekp(static_cast<std::streamoff>(lba * 512 + 3));
-      f.write("MSDOS5.0", 8);
-    }
-  }
-  return Run("cd '" + src.string() + "' && MTOOLS_SKIP_CHECK=1 mcopy -s -i " + img + "@@1M * ::/");
 }
 
 // The main window's models with the image as a drive, the partition search
@@ -143,16 +106,9 @@ void SequentialRead(const fs::path& image, std::uint64_t first_byte, std::uint64
 }  // namespace
 
 int main() {
-  const fs::path work = fs::temp_directory_path() / ("retrova-bench-fat-" + std::to_string(::getpid()));
-  fs::create_directories(work);
-  const fs::path image = work / "volume.img";
-  std::printf("making a FAT32 volume with %d files...\n", kDirs * kFilesPerDir);
-  std::fflush(stdout);
-  if (!MakeImage(work, image)) {
-    fs::remove_all(work);
-    return 1;
-  }
-  fs::remove_all(work / "src");
+  std::printf("a FAT32 volume with %d files\n", bench::kFatDirs * bench::kFatFilesPerDir);
+  const fs::path image = bench::FatFilesImage();
+  if (image.empty()) return 1;
 
   const auto t0 = std::chrono::steady_clock::now();
   Window w(image);
@@ -160,7 +116,6 @@ int main() {
               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   if (!w.vol) {
     std::fprintf(stderr, "bench_fat_scan: the search found no volume at %" PRIu64 "\n", kStartLba);
-    fs::remove_all(work);
     return 1;
   }
   SequentialRead(image, 0, fs::file_size(image));  // warm the page cache
@@ -169,7 +124,7 @@ int main() {
   const std::int64_t fast_files = w.vol->files_found;
   const std::int64_t fast_dirs = w.vol->dirs_found;
   const std::string fls = "fls -r -p -o " + std::to_string(kStartLba) + " '" + image.string() + "' > /dev/null";
-  const double oracle = BestSeconds([&] { Run(fls); });
+  const double oracle = BestSeconds([&] { bench::RunShell(fls); });
 
   const double slow = BestSeconds([&] { w.Command(IDM_SLOW_LOGICAL); });
   const std::int64_t slow_files = w.vol->files_found;
@@ -183,6 +138,5 @@ int main() {
   std::printf("slow scan      %8.3f s  (%" PRId64 " files)\n", slow, slow_files);
   std::printf("sequential read%8.3f s  (1 MiB preads)\n", raw);
   std::printf("slow / read    %8.2f\n", slow / raw);
-  fs::remove_all(work);
   return 0;
 }
