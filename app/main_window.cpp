@@ -35,13 +35,13 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_COPY_DIRS:
     case IDM_COPY_FLAT:
     case IDM_VERIFY:
-      NotYetBuiltCommand(ctx, id);
+      NotYetBuiltCommand(id);
       break;
     case IDM_TERMINATE_SCAN:
       break;  // the running operation finds it through CheckTerminate
     case IDM_SAVE_SCAN:
     case IDM_LOAD_SCAN:
-      NotYetBuiltCommand(ctx, id);
+      NotYetBuiltCommand(id);
       SetStatusField(ctx, IDC_STATUS, "Idle...");
       break;
     case IDM_EXIT:
@@ -52,7 +52,7 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_CLONE:
     case IDM_WIPE:
     case IDM_FIND_FILES:
-      if (UtilityAllowed(ctx)) NotYetBuiltCommand(ctx, id);
+      if (UtilityAllowed(ctx)) NotYetBuiltCommand(id);
       break;
     case IDM_ADD_DATA_STREAM:
       AddFileToDataStream(ctx);
@@ -181,9 +181,9 @@ int InitMainDlg(AppContext& ctx) {
   ctx.dir_tree = GetTreeView(dlg, IDC_DIR_TREE);
   ctx.info_tree = GetTreeView(dlg, IDC_INFO_TREE);
 
-  InsertListColumns(ctx, ctx.file_list, kFileListColumns);
-  InsertListColumns(ctx, ctx.phy_list, kPhyListColumns);
-  InsertListColumns(ctx, ctx.log_list, kLogListColumns);
+  InsertListColumns(ctx.file_list, kFileListColumns);
+  InsertListColumns(ctx.phy_list, kPhyListColumns);
+  InsertListColumns(ctx.log_list, kLogListColumns);
 
   for (int id : {IDC_M_BYTES, IDC_M_FILES, IDC_T_DIRS, IDC_T_FILES, IDC_RD_ERR}) SetStatusField(ctx, id, "0");
   SetStatusField(ctx, IDC_T_REM, "00:00:00");

@@ -15,7 +15,7 @@ constexpr std::size_t kMaxDebugLines = 2000;
 
 }  // namespace
 
-int CheckTerminate(AppContext&, std::uint32_t command_id) {
+int CheckTerminate(std::uint32_t command_id) {
   fe_Pump();
   const Msg* next = PeekQueue();
   if (!next) return 0;
@@ -55,7 +55,7 @@ int SetScanMenus(AppContext& ctx, bool enable) {
   return 1;
 }
 
-void NotYetBuiltCommand(AppContext&, int command_id) { DebugPrint("NotYetBuiltCommand: %d", command_id); }
+void NotYetBuiltCommand(int command_id) { DebugPrint("NotYetBuiltCommand: %d", command_id); }
 
 // ---- Custom draw ---------------------------------------------------------------
 

@@ -11,7 +11,7 @@
 
 // Dispatches one waiting message; 1 when it was the command command_id
 // (taken off the queue), else 0.
-int CheckTerminate(AppContext& ctx, std::uint32_t command_id);
+int CheckTerminate(std::uint32_t command_id);
 // The finder's pump step: 100 when its Exit is waiting, else 101.
 int CheckFinderExit(AppContext& ctx);
 int SetScanMenus(AppContext& ctx, bool enable);
@@ -19,7 +19,7 @@ int SetScanMenus(AppContext& ctx, bool enable);
 const std::vector<std::pair<int, int>>& ScanLockedMenuPositions();
 
 // Commands whose subsystems are not built yet land here and do nothing.
-void NotYetBuiltCommand(AppContext& ctx, int command_id);
+void NotYetBuiltCommand(int command_id);
 
 // ---- Custom draw rules ------------------------------------------------------------
 

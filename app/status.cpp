@@ -73,7 +73,7 @@ void ResetProgressTimes(AppContext& ctx) {
   SetStatusField(ctx, IDC_LBA, "0");
 }
 
-void InsertListColumns(AppContext&, ListView* list, const ColumnEntry* table) {
+void InsertListColumns(ListView* list, const ColumnEntry* table) {
   if (!list || !table) return;
   for (int i = 0; i == 0 || table[i].width != 0; ++i)
     ListView_InsertColumn(list, i, ListColumn{table[i].width, table[i].text ? table[i].text : "", table[i].sub_item});

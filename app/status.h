@@ -26,7 +26,7 @@ void ResetProgressTimes(AppContext& ctx);
 // "%02d:%02d:%02d" of the time of day of a file-time duration (hours wrap at 24).
 std::string FormatRemaining(std::uint64_t duration_100ns);
 
-void InsertListColumns(AppContext& ctx, ListView* list, const ColumnEntry* table);
+void InsertListColumns(ListView* list, const ColumnEntry* table);
 void* GetRowData(const ListView* list, int row);
 void* GetSelectedRowData(const ListView* list);
 int GetSelectedRow(const ListView* list);

@@ -29,7 +29,7 @@ int EnumPhyDrives(AppContext& ctx) {
   const DriveSource& src = CurrentDriveSource();
   std::vector<std::string> devices = sys_ListDiskDevices(src.sysfs_block, src.dev_dir);
   for (std::size_t n = 0; n < kMaxDrives && n < devices.size(); ++n) {
-    PHYDRIVE_INFO* d = OpenPhyDrive(ctx, static_cast<std::uint32_t>(n), devices[n]);
+    PHYDRIVE_INFO* d = OpenPhyDrive(static_cast<std::uint32_t>(n), devices[n]);
     if (d && !AddPHYDrive(ctx, d)) FreePhyDrive(d);
   }
   return 1;

@@ -133,7 +133,7 @@ void FreePhyDrive(PHYDRIVE_INFO* d) {
   delete d;
 }
 
-PHYDRIVE_INFO* OpenPhyDrive(AppContext& ctx, std::uint32_t number, const std::string& device_path) {
+PHYDRIVE_INFO* OpenPhyDrive(std::uint32_t number, const std::string& device_path) {
   PHYDRIVE_INFO* d = new (std::nothrow) PHYDRIVE_INFO{};
   if (d == nullptr) {
     fe_MessageBox(nullptr, "Could not Allocate Memory for PHYDRIVE_INFO structure", kErrorTitle, MB_OK | MB_ICONSTOP);
@@ -153,7 +153,7 @@ PHYDRIVE_INFO* OpenPhyDrive(AppContext& ctx, std::uint32_t number, const std::st
     FreePhyDrive(d);
     return nullptr;
   }
-  ReadDriveIdentity(ctx, *d, d->device_path);
+  ReadDriveIdentity(*d, d->device_path);
   d->heads = geo->heads != 0 ? geo->heads : 255;
   d->sectors_per_track = geo->sectors_per_track != 0 ? geo->sectors_per_track : 63;
   d->sectors_per_cylinder = d->heads * d->sectors_per_track;
@@ -174,7 +174,7 @@ bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d) 
   return true;
 }
 
-int ReadDriveIdentity(AppContext&, PHYDRIVE_INFO& d, const std::string& device_path) {
+int ReadDriveIdentity(PHYDRIVE_INFO& d, const std::string& device_path) {
   if (auto block = sys_AtaIdentify(device_path); block && DecodeIdentifyBlock(*block, d)) return 1;
   if (auto id = sys_NvmeIdentify(device_path)) {
     SetField(d.model, id->model);
@@ -225,7 +225,7 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
   return 1;
 }
 
-int WriteSectors(AppContext&, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer) {
+int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer) {
   const std::optional<std::uint64_t> offset = Lba(lba).ByteOffset(kSectorSize);
   if (!offset) {
     ErrorMessage("Error On SetFilePointer: LBA Sector (%" PRIu64 ")", lba);

@@ -40,14 +40,14 @@ bool PhyDriveFromBytes(std::span<const std::uint8_t> bytes, PHYDRIVE_INFO& d);
 
 // Opens drive `number` at device_path with its geometry and identity; null
 // when it is not a readable drive.
-PHYDRIVE_INFO* OpenPhyDrive(AppContext& ctx, std::uint32_t number, const std::string& device_path);
+PHYDRIVE_INFO* OpenPhyDrive(std::uint32_t number, const std::string& device_path);
 // Closes the drive's handle and frees its record.
 void FreePhyDrive(PHYDRIVE_INFO* d);
-int ReadDriveIdentity(AppContext& ctx, PHYDRIVE_INFO& d, const std::string& device_path);
+int ReadDriveIdentity(PHYDRIVE_INFO& d, const std::string& device_path);
 // Decodes model, serial and firmware from an IDENTIFY DEVICE block (word-swapped ATA strings).
 bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
-int WriteSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
+int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
 int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void ShowLastErrorBox();
 

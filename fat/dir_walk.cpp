@@ -188,7 +188,7 @@ DirWalker::Child DirWalker::HandleSlot(Frame& f, std::size_t slot) {
 void DirWalker::AfterEntry() {
   if (mode_ == WalkMode::Chain) Progress_StepIt(ctx_.progress_bar);
   WriteScanCounters(ctx_, vol_);
-  if (CheckTerminate(ctx_, IDM_TERMINATE_SCAN) == 1) terminated_ = true;
+  if (CheckTerminate(IDM_TERMINATE_SCAN) == 1) terminated_ = true;
 }
 
 void DirWalker::CountDir() { ++vol_.dirs_found; }

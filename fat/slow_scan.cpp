@@ -154,7 +154,7 @@ class SlowScan {
         progress_.current = c;
         UpdateProgressTimes(ctx_, progress_);
       }
-      if (CheckTerminate(ctx_, IDM_TERMINATE_SCAN) == 1) return false;
+      if (CheckTerminate(IDM_TERMINATE_SCAN) == 1) return false;
       const auto cluster = static_cast<std::uint32_t>(c);
       if (pass == 2 && map_[c]) continue;
       const std::span<const std::uint8_t> data = reader_.Get(cluster);

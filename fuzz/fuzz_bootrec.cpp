@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   IsBootSector(s);
   const std::uint32_t type = FsTypeFromBootRecord(s);
   for (std::uint64_t start : kStarts)
-    if (LOGDRIVE_INFO* rec = MountLogDrive(ctx, start, s)) {
+    if (LOGDRIVE_INFO* rec = MountLogDrive(start, s)) {
       Check(*rec);
       ClusterSizeForVolume(static_cast<std::uint64_t>(rec->total_sectors), static_cast<int>(rec->fs_type));
     }
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PHYDRIVE_INFO drive = ImageDrive(1ULL << 40);
   for (std::uint64_t lba : {6ULL, 69ULL, 16065ULL + 6, 16064ULL, 2 * 16065ULL - 1, 1000ULL})
     if (IsBackupBootPosition(drive, lba, s))
-      if (LOGDRIVE_INFO* rec = MountFromBackup(ctx, drive, lba, s)) Check(*rec);
+      if (LOGDRIVE_INFO* rec = MountFromBackup(drive, lba, s)) Check(*rec);
 
   FreeAllLogDrives();
   return 0;

@@ -166,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ClickListRow(ctx.main_dlg, IDC_PHY_LIST, ListView_GetItemCount(ctx.phy_list) - 1, HitPart::Label);
   w.Drain();
   auto* drive = static_cast<PHYDRIVE_INFO*>(GetSelectedRowData(ctx.phy_list));
-  LOGDRIVE_INFO* vol = drive && IsBootSector(l.boot) ? MountLogDrive(ctx, 0, l.boot) : nullptr;
+  LOGDRIVE_INFO* vol = drive && IsBootSector(l.boot) ? MountLogDrive(0, l.boot) : nullptr;
   if (!vol || vol->fs_type != kFsFat32) return 0;
   FitVolumeToDrive(*vol, *drive);
   AddLOGDrive(ctx, vol);

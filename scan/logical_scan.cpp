@@ -15,8 +15,8 @@
 namespace {
 
 // NTFS volumes get their own scans; until they exist the commands leave them alone.
-void FastNtfsScanPending(AppContext& ctx) { NotYetBuiltCommand(ctx, IDM_FAST_LOGICAL); }
-void SlowNtfsScanPending(AppContext& ctx) { NotYetBuiltCommand(ctx, IDM_SLOW_LOGICAL); }
+void FastNtfsScanPending(AppContext&) { NotYetBuiltCommand(IDM_FAST_LOGICAL); }
+void SlowNtfsScanPending(AppContext&) { NotYetBuiltCommand(IDM_SLOW_LOGICAL); }
 
 // A volume whose record claims more than the drive holds (a truncated image)
 // would otherwise scan to a short or empty tree without a word: the status

@@ -428,7 +428,7 @@ INODE_RECD* GetItemRecord(const AppContext& ctx, const TreeItem* item) {
   return top == &ctx.dir_tree->root ? RecordOf(item) : nullptr;
 }
 
-TreeItem* FindDirByNumber(const AppContext&, TreeItem* start, std::uint64_t number) {
+TreeItem* FindDirByNumber(TreeItem* start, std::uint64_t number) {
   if (!start) return nullptr;
   // Iterative: a deep tree must not overflow the stack. From start the search
   // covers start's subtree and its later siblings' subtrees, never above.
@@ -507,7 +507,7 @@ int LinkPendingDirs(AppContext& ctx) {
   std::size_t done = 0;
   auto step = [&] {
     Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(++done)));
-    CheckTerminate(ctx, IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
+    CheckTerminate(IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
   };
 
   // Placement is tracked here rather than read from link_state, so a record
@@ -564,7 +564,7 @@ int AttachPendingFiles(AppContext& ctx) {
     Progress_StepIt(bar);
     INODE_RECD* dir = RecordOf(index.Find(f->parent_number));
     AppendFileToDir(dir ? *dir : *orphans, f);
-    CheckTerminate(ctx, IDM_TERMINATE_SCAN);
+    CheckTerminate(IDM_TERMINATE_SCAN);
     f = next;
   }
   Progress_SetPos(bar, 0);

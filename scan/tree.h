@@ -23,7 +23,7 @@ TreeItem* InsertTreeRecord(AppContext& ctx, INODE_RECD* r, TreeItem* parent, Tre
 INODE_RECD* GetItemRecord(const AppContext& ctx, const TreeItem* item);
 // Depth-first from start over first children, then next siblings; the first
 // item whose record has own_number == number, or null.
-TreeItem* FindDirByNumber(const AppContext& ctx, TreeItem* start, std::uint64_t number);
+TreeItem* FindDirByNumber(TreeItem* start, std::uint64_t number);
 
 // A map from record numbers, open addressing with linear probing: a lookup
 // is one run of adjacent slots, which keeps the cost flat once a million

@@ -281,7 +281,7 @@ TEST_F(DiskTest, LbaAboveFourGigaSectorsIsPositionedExactly) {
   EXPECT_TRUE(AllZero(buf));
 
   auto sector = Pattern(512);
-  ASSERT_EQ(WriteSectors(ctx(), *d, lba + 1, sector), 1);
+  ASSERT_EQ(WriteSectors(*d, lba + 1, sector), 1);
   ASSERT_EQ(ReadSectors(ctx(), *d, lba + 1, buf), 1);
   EXPECT_EQ(buf, sector);
   EXPECT_EQ(d->read_errors, 0u);
@@ -293,7 +293,7 @@ TEST_F(DiskTest, WritesReachTheImageAndFailuresAreReported) {
   PHYDRIVE_INFO* d = AddImage(path);
   ASSERT_NE(d, nullptr);
   auto data = Pattern(2 * 512);
-  ASSERT_EQ(WriteSectors(ctx(), *d, 3, data), 1);
+  ASSERT_EQ(WriteSectors(*d, 3, data), 1);
   std::ifstream in(path, std::ios::binary);
   const std::vector<std::uint8_t> all{std::istreambuf_iterator<char>(in), {}};
   ASSERT_EQ(all.size(), 8u * 512);
@@ -304,9 +304,9 @@ TEST_F(DiskTest, WritesReachTheImageAndFailuresAreReported) {
 
   // The image went away: the write is refused, not created anew.
   std::filesystem::remove(path);
-  EXPECT_EQ(WriteSectors(ctx(), *d, 7, data), 0);
+  EXPECT_EQ(WriteSectors(*d, 7, data), 0);
   EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(WriteSectors(ctx(), *d, UINT64_MAX / 4, data), 0);
+  EXPECT_EQ(WriteSectors(*d, UINT64_MAX / 4, data), 0);
   EXPECT_EQ(headless::Boxes().size(), 2u);
   ExpectErrorBox(0, "Error on WriteFile LBA Sector (7)");
   ExpectErrorBox(1, "Error On SetFilePointer: LBA Sector (" + std::to_string(UINT64_MAX / 4) + ")");

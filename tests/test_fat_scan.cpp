@@ -87,7 +87,7 @@ class FatScanTest : public RetrovaTest {
     ListView_SetItemState(ctx().phy_list, row, LVIS_SELECTED, LVIS_SELECTED);
     std::array<std::uint8_t, 512> boot{};
     ASSERT_EQ(ReadSectors(ctx(), *drive, static_cast<std::uint64_t>(start_lba), boot), 1);
-    vol_ = MountLogDrive(ctx(), static_cast<std::uint64_t>(start_lba), boot);
+    vol_ = MountLogDrive(static_cast<std::uint64_t>(start_lba), boot);
     ASSERT_NE(vol_, nullptr);
     ListView_InsertItem(ctx().log_list, 0, "volume", 0, vol_);
     ListView_SetItemState(ctx().log_list, 0, LVIS_SELECTED, LVIS_SELECTED);

@@ -105,12 +105,12 @@ TEST_F(MainWindowTest, UtilitiesAndFinderAreIgnoredWhileAScanOrTheFindersCopyRun
 
 TEST_F(MainWindowTest, CheckTerminateDispatchesOthersReentrantlyAndTakesItsOwnCommand) {
   OpenMainWindow();
-  EXPECT_EQ(CheckTerminate(ctx(), IDM_TERMINATE_SCAN), 0) << "empty queue";
+  EXPECT_EQ(CheckTerminate(IDM_TERMINATE_SCAN), 0) << "empty queue";
   headless::AnswerOpenFile(WriteFile("x.img", std::vector<std::uint8_t>(512)).string());
   for (int id : {IDM_ADD_DATA_STREAM, IDM_TERMINATE_SCAN, IDM_HELP_CONTENT}) PostCommand(ctx().main_dlg, id);
-  EXPECT_EQ(CheckTerminate(ctx(), IDM_TERMINATE_SCAN), 0);
+  EXPECT_EQ(CheckTerminate(IDM_TERMINATE_SCAN), 0);
   EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 1) << "the other command ran inside the pump step";
-  EXPECT_EQ(CheckTerminate(ctx(), IDM_TERMINATE_SCAN), 1);
+  EXPECT_EQ(CheckTerminate(IDM_TERMINATE_SCAN), 1);
   ASSERT_FALSE(QueueEmpty());
   EXPECT_EQ(PeekQueue()->id, static_cast<std::uint32_t>(IDM_HELP_CONTENT)) << "only the matching command is taken";
   DrainQueue();
@@ -120,7 +120,7 @@ TEST_F(MainWindowTest, CheckTerminateDispatchesOthersReentrantlyAndTakesItsOwnCo
   headless::PostCommandAfterSteps(50, IDD_MAIN, IDM_TERMINATE_SCAN);
   int units = 0;
   ctx().scan_running = 1;
-  while (units < 1000 && !CheckTerminate(ctx(), IDM_TERMINATE_SCAN)) ++units;
+  while (units < 1000 && !CheckTerminate(IDM_TERMINATE_SCAN)) ++units;
   ctx().scan_running = 0;
   EXPECT_EQ(headless::HelpShown().size(), 2u);
   EXPECT_GE(units, 49);

@@ -8,7 +8,7 @@ using namespace vimg;
 TEST(MountTests, Fat32GeometryFromTheBootRecord) {
   Sector s = Fat32Boot({.oem = "MSWIN4.1", .spc = 8, .reserved = 32, .fat_size = 1000, .root_cluster = 2,
                         .total = 1000000});
-  const LOGDRIVE_INFO* v = MountLogDrive(App(), 63, s);
+  const LOGDRIVE_INFO* v = MountLogDrive(63, s);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->oem_index, 1u);
   EXPECT_EQ(std::make_tuple(v->fat_lba, v->data_lba, v->root_lba, v->backup_boot_lba),
@@ -17,38 +17,38 @@ TEST(MountTests, Fat32GeometryFromTheBootRecord) {
   EXPECT_EQ(v->mount_flags, 1);
 
   Put32(s, 44, 5);
-  EXPECT_EQ(MountLogDrive(App(), 63, s)->root_lba, 2119);
+  EXPECT_EQ(MountLogDrive(63, s)->root_lba, 2119);
   PutText(s, 54, "FAT16   ");  // the FAT32 type string at 82 wins
   EXPECT_EQ(FsTypeFromBootRecord(s), 3u);
 }
 
 TEST(MountTests, NtfsRecordSize) {
-  const LOGDRIVE_INFO* v = MountLogDrive(App(), 2048, NtfsBoot({.spc = 8, .total = 409599, .record_clusters = 246}));
+  const LOGDRIVE_INFO* v = MountLogDrive(2048, NtfsBoot({.spc = 8, .total = 409599, .record_clusters = 246}));
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->mft_record_size, 1024u);
   EXPECT_EQ(v->mft_records_per_cluster, 4u);
   EXPECT_EQ(v->mft_lba, 2048 + 4 * 8);
   EXPECT_EQ(v->backup_boot_lba, 2048 + 409599);
 
-  v = MountLogDrive(App(), 63, NtfsBoot({.spc = 1, .total = 1000, .record_clusters = 1}));
+  v = MountLogDrive(63, NtfsBoot({.spc = 1, .total = 1000, .record_clusters = 1}));
   EXPECT_EQ(v->mft_record_size, 512u);
   EXPECT_EQ(v->mft_records_per_cluster, 1u);
   // Sizes that are zero or do not fit the field, and wrapping sums, stay sane.
-  EXPECT_EQ(MountLogDrive(App(), 63, NtfsBoot({.spc = 128, .record_clusters = 0x7FFFFFFF}))->mft_record_size, 1024u);
-  EXPECT_EQ(MountLogDrive(App(), 63, NtfsBoot({.spc = 8, .record_clusters = 0}))->mft_record_size, 1024u);
-  EXPECT_NE(MountLogDrive(App(), 63, NtfsBoot({.spc = 128, .total = UINT64_MAX, .mft_cluster = UINT64_MAX})),
+  EXPECT_EQ(MountLogDrive(63, NtfsBoot({.spc = 128, .record_clusters = 0x7FFFFFFF}))->mft_record_size, 1024u);
+  EXPECT_EQ(MountLogDrive(63, NtfsBoot({.spc = 8, .record_clusters = 0}))->mft_record_size, 1024u);
+  EXPECT_NE(MountLogDrive(63, NtfsBoot({.spc = 128, .total = UINT64_MAX, .mft_cluster = UINT64_MAX})),
             nullptr);
 }
 
 TEST(MountTests, Fat16TotalsAndUnrecognisedTypeStrings) {
-  const LOGDRIVE_INFO* v = MountLogDrive(App(), 63, Fat16Boot("FAT16   ", 0, 100000, 4, 100, 1));
+  const LOGDRIVE_INFO* v = MountLogDrive(63, Fat16Boot("FAT16   ", 0, 100000, 4, 100, 1));
   EXPECT_EQ(v->total_sectors, 100000) << "the 32-bit total when the 16-bit one is 0";
   EXPECT_EQ(std::make_tuple(v->fat_lba, v->root_lba, v->data_lba),
             std::make_tuple(std::int64_t{64}, std::int64_t{264}, std::int64_t{296}));
   // Areas larger than the volume: no data clusters rather than a negative count.
-  EXPECT_EQ(MountLogDrive(App(), 63, Fat16Boot("FAT16   ", 100, 0, 4, 1000, 1))->cluster_count, 0);
+  EXPECT_EQ(MountLogDrive(63, Fat16Boot("FAT16   ", 100, 0, 4, 1000, 1))->cluster_count, 0);
 
-  v = MountLogDrive(App(), 63, Fat16Boot("FAT     ", 0, 100000));
+  v = MountLogDrive(63, Fat16Boot("FAT     ", 0, 100000));
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->fs_type, 8u);
   EXPECT_STREQ(v->fs_name, "");
@@ -57,9 +57,9 @@ TEST(MountTests, Fat16TotalsAndUnrecognisedTypeStrings) {
 
 TEST(MountTests, OnlyTheFourKnownOemNamesAreMounted) {
   for (const char* oem : {"MSWIN4.1", "MSDOS5.0", "Dell 4.1"})
-    EXPECT_NE(MountLogDrive(App(), 63, Fat32Boot({.oem = oem})), nullptr) << oem;
+    EXPECT_NE(MountLogDrive(63, Fat32Boot({.oem = oem})), nullptr) << oem;
   for (const char* oem : {"MSWIN4.0", "MSDOS5.1", "mkfs.fat"})
-    EXPECT_EQ(MountLogDrive(App(), 63, Fat32Boot({.oem = oem})), nullptr) << oem;
+    EXPECT_EQ(MountLogDrive(63, Fat32Boot({.oem = oem})), nullptr) << oem;
 }
 
 TEST(MountTests, DefaultClusterSizes) {

@@ -212,7 +212,7 @@ TEST_F(VolumeReadTest, FatClusterOffsetIsComputedIn64Bits) {
   OpenMainWindow();
   ASSERT_EQ(AddImageFile(ctx(), MakeSparseFile("big.img", lba * 512 + 65536).string()), 1);
   auto* big = static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, 0));
-  ASSERT_EQ(WriteSectors(ctx(), *big, lba, std::vector<std::uint8_t>(512, 0xA5)), 1);
+  ASSERT_EQ(WriteSectors(*big, lba, std::vector<std::uint8_t>(512, 0xA5)), 1);
   std::vector<std::uint8_t> buf(65536);
   ASSERT_EQ(ReadFatCluster(ctx(), *big, vol, 0x02000003u, buf), 1);
   EXPECT_EQ(buf[0], 0xA5) << "a 32-bit product would have read sector 128";

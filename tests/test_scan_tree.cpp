@@ -72,7 +72,7 @@ void ReferenceLink(AppContext& c) {
   TreeItem* top = TreeView_GetRoot(c.dir_tree);
   TreeItem* unlinked_item = InsertTreeRecord(c, unlinked, top, TreeInsert::Last);
   auto place = [&](INODE_RECD* r) {
-    TreeItem* p = FindDirByNumber(c, top, r->parent_number);
+    TreeItem* p = FindDirByNumber(top, r->parent_number);
     if (p) InsertTreeRecord(c, r, p, TreeInsert::Sort);
     return p != nullptr;
   };
@@ -104,7 +104,7 @@ class ScanTreeTest : public RetrovaTest {
   TreeItem* Unlinked() { return Child(Root(), "Unlinked Data"); }
   TreeItem* Orphans() { return Child(Root(), "Orphan Files"); }
   INODE_RECD* Rec(TreeItem* item) { return GetItemRecord(ctx(), item); }
-  TreeItem* Find(std::uint64_t n) { return FindDirByNumber(ctx(), TreeView_GetRoot(ctx().dir_tree), n); }
+  TreeItem* Find(std::uint64_t n) { return FindDirByNumber(TreeView_GetRoot(ctx().dir_tree), n); }
   void LinkAndAttach() {
     ASSERT_EQ(LinkPendingDirs(ctx()), 1);
     ASSERT_EQ(AttachPendingFiles(ctx()), 1);

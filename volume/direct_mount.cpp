@@ -100,14 +100,14 @@ LOGDRIVE_INFO* Mount(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba, c
   }
   if (entry) {
     DebugPrint("MountVolumeAt: LBA %" PRIu64 " from a partition entry", lba);
-    return IsBootSector(at_lba) ? MountLogDrive(ctx, lba, at_lba) : BuildLogDriveFromEntry(ctx, drive, *entry, lba);
+    return IsBootSector(at_lba) ? MountLogDrive(lba, at_lba) : BuildLogDriveFromEntry(ctx, drive, *entry, lba);
   }
   // The search walks a sector that passes as a table instead of mounting it,
   // and takes a boot record on a backup position for the backup of a volume
   // further back: both cases are left to it.
   if (IsBootSector(at_lba) && !IsPartitionSector(drive, lba, at_lba) && !IsBackupBootPosition(drive, lba, at_lba)) {
     DebugPrint("MountVolumeAt: LBA %" PRIu64 " from its boot record", lba);
-    return MountLogDrive(ctx, lba, at_lba);
+    return MountLogDrive(lba, at_lba);
   }
   return nullptr;
 }

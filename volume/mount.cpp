@@ -148,7 +148,7 @@ std::uint32_t FsTypeFromBootRecord(std::span<const std::uint8_t> s) {
   return kFsOther;
 }
 
-LOGDRIVE_INFO* MountLogDrive(AppContext&, std::uint64_t start_lba, std::span<const std::uint8_t> s) {
+LOGDRIVE_INFO* MountLogDrive(std::uint64_t start_lba, std::span<const std::uint8_t> s) {
   if (s.size() < kSectorSize) return nullptr;
   // Only the four known OEM names are mounted; checked before allocating
   // because records are never released.
@@ -204,7 +204,7 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   std::array<std::uint8_t, kSectorSize> sector{};
   const bool probed = backup && ReadOne(ctx, drive, backup->value, sector);
   if (probed && IsBackupBootPosition(drive, backup->value, sector))
-    return MountFromBackup(ctx, drive, backup->value, sector);
+    return MountFromBackup(drive, backup->value, sector);
 
   LOGDRIVE_INFO* r = nullptr;
   try {
@@ -212,7 +212,7 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  SetDefaultBootNames(ctx, c, *r);
+  SetDefaultBootNames(c, *r);
   r->fs_type = fs_type;
   r->total_sectors = I64(n);
   r->start_lba = start.Stored();
@@ -259,7 +259,7 @@ LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std
   return r;  // mount_flags stays 0: built, not mounted
 }
 
-void SetDefaultBootNames(AppContext&, PartClass partition_class, LOGDRIVE_INFO& record) {
+void SetDefaultBootNames(PartClass partition_class, LOGDRIVE_INFO& record) {
   const std::size_t oem = partition_class == PartClass::kNtfs ? kOemIndexNtfs : kOemIndexMsdos;
   record.oem_index = static_cast<std::uint32_t>(oem);
   CopyName(record.oem_name, kOemNames[oem - 1]);
@@ -378,7 +378,7 @@ void FitVolumeToDrive(LOGDRIVE_INFO& record, const PHYDRIVE_INFO& drive) {
   if (fit < static_cast<std::uint64_t>(record.cluster_count)) record.cluster_count = I64(fit);
 }
 
-LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba,
+LOGDRIVE_INFO* MountFromBackup(PHYDRIVE_INFO& drive, std::uint64_t lba,
                                std::span<const std::uint8_t> sector) {
   std::uint16_t fat32_backup = 0;
   std::uint64_t ntfs_total = 0;
@@ -390,7 +390,7 @@ LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint6
   else if (drive.heads != 0 && chs.head == drive.heads - 1 && chs.sector == drive.sectors_per_track)
     v = v->Minus(ntfs_total);
   if (!v) return nullptr;  // the volume would start before the drive
-  LOGDRIVE_INFO* rec = MountLogDrive(ctx, v->value, sector);
+  LOGDRIVE_INFO* rec = MountLogDrive(v->value, sector);
   if (rec) rec->mount_flags += 0x42;
   return rec;
 }

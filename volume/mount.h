@@ -9,14 +9,14 @@
 struct PHYDRIVE_INFO;
 struct LOGDRIVE_INFO;
 
-LOGDRIVE_INFO* MountLogDrive(AppContext& ctx, std::uint64_t start_lba, std::span<const std::uint8_t> boot_record);
+LOGDRIVE_INFO* MountLogDrive(std::uint64_t start_lba, std::span<const std::uint8_t> boot_record);
 std::uint32_t FsTypeFromBootRecord(std::span<const std::uint8_t> boot_record);
 // Mounts the volume whose backup boot record is at lba (six sectors in on
 // FAT32, the last sector on NTFS); its mount_flags carry 0x42 on top.
-LOGDRIVE_INFO* MountFromBackup(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
+LOGDRIVE_INFO* MountFromBackup(PHYDRIVE_INFO& drive, std::uint64_t lba, std::span<const std::uint8_t> sector);
 LOGDRIVE_INFO* BuildLogDriveFromEntry(AppContext& ctx, PHYDRIVE_INFO& drive, std::span<const std::uint8_t> entry,
                                       std::uint64_t start_lba);
-void SetDefaultBootNames(AppContext& ctx, PartClass partition_class, LOGDRIVE_INFO& record);
+void SetDefaultBootNames(PartClass partition_class, LOGDRIVE_INFO& record);
 // type: an fs_type code (kFsFat12 ... kFsNtfs; others get the FAT32/other default).
 std::uint32_t ClusterSizeForVolume(std::uint64_t total_sectors, std::uint32_t type);
 std::uint64_t EstimateFatSectors(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint32_t type, std::uint32_t sectors_per_cluster,

@@ -116,7 +116,7 @@ void ScanPhysicalDrive(AppContext& ctx) {
     ClassifyRange(ctx, *drive, buffer, lba, kChunkSectors, &progress);
     lba += kChunkSectors;
     ctx.search_lba = lba;
-    if (CheckTerminate(ctx, IDM_TERMINATE_SCAN)) {
+    if (CheckTerminate(IDM_TERMINATE_SCAN)) {
       terminated = true;
       break;
     }

@@ -37,7 +37,7 @@ void OfferCandidate(AppContext& ctx, PHYDRIVE_INFO& drive, Lba v, std::span<cons
   if (IsLogDriveListed(ctx, v.value)) return;
   std::array<std::uint8_t, kSectorSize> sector{};
   if (!ReadSectors(ctx, drive, v.value, sector)) return;
-  LOGDRIVE_INFO* rec = IsBootSector(sector) ? MountLogDrive(ctx, v.value, sector)
+  LOGDRIVE_INFO* rec = IsBootSector(sector) ? MountLogDrive(v.value, sector)
                                             : BuildLogDriveFromEntry(ctx, drive, build_from, v.value);
   // A record mounted from a backup starts elsewhere; it may be listed already.
   if (!rec || IsLogDriveListed(ctx, static_cast<std::uint64_t>(rec->start_lba))) return;
@@ -152,8 +152,8 @@ void WalkExtendedChain(AppContext& ctx, PHYDRIVE_INFO& drive, std::span<const st
 void AddBootSectorVolume(AppContext& ctx, PHYDRIVE_INFO& drive, std::uint64_t lba,
                          std::span<const std::uint8_t> sector) {
   if (lba >= drive.total_sectors || IsLogDriveListed(ctx, lba)) return;
-  LOGDRIVE_INFO* rec = IsBackupBootPosition(drive, lba, sector) ? MountFromBackup(ctx, drive, lba, sector)
-                                                                : MountLogDrive(ctx, lba, sector);
+  LOGDRIVE_INFO* rec = IsBackupBootPosition(drive, lba, sector) ? MountFromBackup(drive, lba, sector)
+                                                                : MountLogDrive(lba, sector);
   if (!rec || IsLogDriveListed(ctx, static_cast<std::uint64_t>(rec->start_lba))) return;
   FitVolumeToDrive(*rec, drive);
   AddLOGDrive(ctx, rec);

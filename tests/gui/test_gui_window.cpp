@@ -27,7 +27,7 @@ int MulDiv(int v, int m, int d) { return (v * m + d / 2) / d; }
 bool RunUntilTerminated(int max_ms) {
   QElapsedTimer t;
   t.start();
-  while (!CheckTerminate(App(), IDM_TERMINATE_SCAN)) {
+  while (!CheckTerminate(IDM_TERMINATE_SCAN)) {
     if (t.elapsed() > max_ms) return false;
     QThread::usleep(100);
   }
