@@ -105,6 +105,18 @@ class ScanTreeTest : public RetrovaTest {
   TreeItem* Orphans() { return Child(Root(), "Orphan Files"); }
   INODE_RECD* Rec(TreeItem* item) { return GetItemRecord(ctx(), item); }
   TreeItem* Find(std::uint64_t n) { return FindDirByNumber(TreeView_GetRoot(ctx().dir_tree), n); }
+  // Links the pending directories by the old passes, then by LinkPendingDirs,
+  // and compares the two trees.
+  void ExpectLinkingMatchesThePasses(std::uint32_t seed) {
+    ReferenceLink(ctx());
+    Shape expected, actual;
+    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, expected);
+    ASSERT_EQ(MakeRoot(ctx()), 1);
+    for (INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending) r->link_state = kLinkMade;
+    ASSERT_EQ(LinkPendingDirs(ctx()), 1);
+    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, actual);
+    ASSERT_EQ(actual, expected) << "seed " << seed;
+  }
   void LinkAndAttach() {
     ASSERT_EQ(LinkPendingDirs(ctx()), 1);
     ASSERT_EQ(AttachPendingFiles(ctx()), 1);
@@ -309,15 +321,7 @@ TEST_F(ScanTreeTest, LinkingWithRepeatedNumbersBuildsTheSameTreeAsTheFullSearch)
     // Small number ranges: many repeats, parents that are missing, and
     // numbers shared with Root (5) and "Unlinked Data" (0).
     for (int i = 0; i < 400; ++i) AddDir(rng() % 70, rng() % 8 == 0 ? kRootNumber : rng() % 80, texts[rng() % 6]);
-    ReferenceLink(ctx());
-    Shape expected, actual;
-    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, expected);
-
-    ASSERT_EQ(MakeRoot(ctx()), 1);
-    for (INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending) r->link_state = kLinkMade;
-    ASSERT_EQ(LinkPendingDirs(ctx()), 1);
-    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, actual);
-    ASSERT_EQ(actual, expected) << "seed " << seed;
+    ExpectLinkingMatchesThePasses(seed);
   }
 }
 
@@ -369,15 +373,7 @@ TEST_F(ScanTreeTest, LinkingMatchesThePassesOnRandomForests) {
     ResetScanTree(ctx());
     ASSERT_EQ(MakeRoot(ctx()), 1);
     for (const Spec& s : specs) AddDir(s.own, s.parent, s.text);
-    ReferenceLink(ctx());
-    Shape expected, actual;
-    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, expected);
-
-    ASSERT_EQ(MakeRoot(ctx()), 1);
-    for (INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending) r->link_state = kLinkMade;
-    ASSERT_EQ(LinkPendingDirs(ctx()), 1);
-    ShapeOf(TreeView_GetRoot(ctx().dir_tree), 0, actual);
-    ASSERT_EQ(actual, expected) << "seed " << seed;
+    ExpectLinkingMatchesThePasses(seed);
     ASSERT_EQ(TreeView_GetCount(ctx().dir_tree), specs.size() + 2) << "every record placed once";
   }
 }
