@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/shell.h"
 
 
 #include "app/info_panels.h"

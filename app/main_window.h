@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/context.h"
-#include "app/shell.h"
 
 // Image files the next initialisation of the main window adds after the drives.
 void SetStartupImages(const std::vector<std::string>& image_paths);

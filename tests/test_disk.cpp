@@ -10,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "app/shell.h"
 #include "app/context.h"
 #include "app/main_window.h"
 #include "disk/drive_list.h"

@@ -1,6 +1,7 @@
 // The main window driven through the headless front end, as the GUI drives it.
 #include <algorithm>
 
+#include "app/shell.h"
 #include "res/resources.h"
 #include "app/info_panels.h"
 #include "app/main_window.h"

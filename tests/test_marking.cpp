@@ -1,6 +1,7 @@
 // The directory tree and file list of a scan: rows, dates, marking, counters, colours.
 #include <cstring>
 
+#include "app/shell.h"
 #include "app/info_panels.h"
 #include "app/main_window.h"
 #include "app/status.h"

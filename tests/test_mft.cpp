@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/shell.h"
 #include "app/main_window.h"
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"

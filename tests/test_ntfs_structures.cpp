@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
 #include "app/main_window.h"
 #include "disk/phydrive.h"
 #include "ntfs/attribute.h"

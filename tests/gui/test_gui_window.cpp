@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/shell.h"
 #include "disk/drive_list.h"
 #include "app/info_panels.h"
 #include "gui_fixture.h"
