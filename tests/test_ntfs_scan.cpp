@@ -152,7 +152,7 @@ TEST_P(NtfsFixtureScanTest, BothScansListWhatTheOracleLists) {
   EXPECT_GE(slow.size(), fast.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsFixtureScanTest, ::testing::ValuesIn(kNtfsFixtures),
+INSTANTIATE_TEST_SUITE_P(Ntfs, NtfsFixtureScanTest, ::testing::ValuesIn(kNtfsFixtures),
                          [](const auto& info) {
                            std::string n = std::string(info.param.image) + std::to_string(info.param.start);
                            std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
