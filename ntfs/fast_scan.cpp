@@ -35,7 +35,9 @@ class FastScan {
     const std::vector<MftRecordSpan> spans = MapMftRecords(mft, vol_);
     total_ = MftRecordsToScan(mft, spans);
     DebugPrint("Total Inodes (%llu)", static_cast<unsigned long long>(mft.data_size_kb));
-    ntfs_scan::Start(ctx_, drive_, vol_, progress_, mft.data_size_kb, total_ / kPollEvery,
+    // The progress runs to the bounded count too: a claimed count the map
+    // does not cover would only make the time left absurd.
+    ntfs_scan::Start(ctx_, drive_, vol_, progress_, total_, total_ / kPollEvery,
                      {IDC_T_DIRS, IDC_T_FILES, IDC_M_BYTES, IDC_M_FILES});
     try {
       buffer_ = AlignedBuffer(kBatchRecords * kMftRecordSize);
