@@ -8,6 +8,7 @@
 #include "platform/frontend.h"
 #include "res/ids.h"
 #include "res/resources.h"
+#include "scan/records.h"
 #include "scan/tree.h"
 #include "volume/logdrive.h"
 
@@ -22,6 +23,9 @@ MainSession::~MainSession() {
   AppContext& ctx = App();
   // Rows and tree items point at the records: they go first.
   ResetScanTree(ctx);
+  // The last NTFS scan's $MFT record.
+  ReleaseRecord(ctx.mft_inode);
+  ctx.mft_inode = nullptr;
   ClearLogicalDriveList(ctx);
   if (dlg_ && dlg_->frontend) fe_DialogDestroyed(dlg_.get());
   CloseAllDrives(ctx);

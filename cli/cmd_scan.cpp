@@ -54,6 +54,11 @@ std::string RecordName(const INODE_RECD& r) {
 
 void PrintLine(const Field& path, std::uint32_t flags, std::uint64_t size, const FILE_INODE& dated,
                std::uint64_t own_number) {
+  // "Unlinked Data" and "Orphan Files" stand for no record: no state, no date.
+  if (!(flags & kRecInUse) && (flags & kRecSynthetic)) {
+    PrintRow({path, Field::Text("synthetic"), Field::Number(size), Field::Text(""), Field::Number(own_number)});
+    return;
+  }
   PrintRow({path, Field::Text((flags & kRecInUse) ? "in-use" : "deleted"), Field::Number(size),
             Field::Text(FileDateText(dated)), Field::Number(own_number)});
 }
@@ -136,6 +141,14 @@ int CmdScan(const ScanOptions& o) {
     return 1;
   }
   s.Command(o.slow ? IDM_SLOW_LOGICAL : IDM_FAST_LOGICAL);
+  // The fast NTFS scan reads through the $MFT's own record; without it nothing was read.
+  if (vol->fs_type == kFsNtfs && !o.slow && !ctx.mft_inode) {
+    std::fprintf(stderr,
+                 "retrova-cli scan: the $MFT record of the volume at %" PRIu64
+                 " could not be decoded; the fast scan did not start (--slow searches the whole volume)\n",
+                 o.volume);
+    return 1;
+  }
   const std::uint64_t lines = PrintTree(ctx);
   std::fflush(stdout);  // the table first, then the summary, also when both go to one pipe
   std::fprintf(stderr, "T-Dirs %s  T-Files %s\n", GetDlgItemText(ctx.main_dlg, IDC_T_DIRS).c_str(),

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
                                                                                       : "a sector number is digits";
           },
           "SECTOR"));
-  scan->add_flag("--slow", scan_options.slow, "run the slow logical scan (every cluster read)");
+  scan->add_flag("--slow", scan_options.slow, "run the slow logical scan (FAT32: every cluster read; NTFS: every sector searched for records)");
   scan->add_flag("--search", scan_options.search,
                  "run the whole-drive partition search first instead of mounting the volume at VOLUME directly");
   AddImages(*scan, scan_options.images);

@@ -181,9 +181,28 @@ def fat_seeds():
     return seeds
 
 
+def ntfs_scan_seeds():
+    """The demo disk's NTFS $MFT (clusters of 8 sectors, at cluster 4), in the layout fuzz_ntfs_scan reads."""
+    import gzip
+    here = os.path.dirname(os.path.abspath(__file__))
+    with gzip.open(os.path.join(here, '..', 'tests', 'fixtures', 'demo.img.gz')) as f:
+        disk = f.read()
+    start = 80325 * SECTOR
+    mft = disk[start + 32 * SECTOR:start + 32 * SECTOR + 70 * 1024]
+    seeds = {
+        'demo_mft': bytes([3, 0, 2, 0, 0, 0, 0, 0]) + mft,
+        'demo_mft_stop': bytes([3, 0, 2, 0, 0, 0, 0, 3]) + mft,
+        'demo_mft_short_drive': bytes([3 | 8, 0, 2, 0, 0, 0, 0, 0]) + mft,
+    }
+    # The volume's first 256 KiB with its own boot record.
+    seeds['raw_volume'] = bytes([4, 0, 0, 0, 0, 0, 0, 0]) + disk[start:start + 256 * 1024 - 8]
+    return seeds
+
+
 def main():
     out = sys.argv[1]
-    for name, seeds in (('partition', partition_seeds()), ('bootrec', bootrec_seeds()), ('fat', fat_seeds())):
+    for name, seeds in (('partition', partition_seeds()), ('bootrec', bootrec_seeds()), ('fat', fat_seeds()),
+                        ('ntfs_scan', ntfs_scan_seeds())):
         d = os.path.join(out, name)
         os.makedirs(d, exist_ok=True)
         for seed, data in seeds.items():

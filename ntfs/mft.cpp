@@ -208,6 +208,10 @@ int DecodeMftRecord(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& 
     DebugPrint("DecodeMftRecord: read failed at LBA %lld", static_cast<long long>(vol.mft_lba));
     return 0;
   }
+  if (!IsFileRecord(buf)) {
+    DebugPrint("DecodeMftRecord: no FILE record at LBA %lld", static_cast<long long>(vol.mft_lba));
+    return 0;
+  }
   if (!ApplyUpdateSequence(buf, kNtfsSectorSize, UpdateSequenceMode::Restore)) return 0;
   std::unique_ptr<INODE_RECD> r = NewRecordFromHeader(buf);
   Decoder d{ctx, drive, vol, *r};

@@ -8,15 +8,12 @@
 #include "app/status.h"
 #include "disk/phydrive.h"
 #include "fat/fat_scan.h"
+#include "ntfs/ntfs_scan.h"
 #include "res/ids.h"
 #include "volume/direct_mount.h"
 #include "volume/logdrive.h"
 
 namespace {
-
-// NTFS volumes get their own scans; until they exist the commands leave them alone.
-void FastNtfsScanPending(AppContext&) { NotYetBuiltCommand(IDM_FAST_LOGICAL); }
-void SlowNtfsScanPending(AppContext&) { NotYetBuiltCommand(IDM_SLOW_LOGICAL); }
 
 // A volume whose record claims more than the drive holds (a truncated image)
 // would otherwise scan to a short or empty tree without a word: the status
@@ -50,9 +47,12 @@ void FastLogicalScan(AppContext& ctx) {
   if (!vol) return;
   SetScanMenus(ctx, false);
   switch (vol->fs_type) {
-    case kFsNtfs:
-      FastNtfsScanPending(ctx);
+    case kFsNtfs: {
+      const ShortfallNotice notice(ctx, *vol);
+      FastNtfsScan(ctx);
+      notice.Repeat(ctx);
       break;
+    }
     case kFsFat32: {
       const ShortfallNotice notice(ctx, *vol);
       FastFatScan(ctx);
@@ -70,9 +70,12 @@ void SlowLogicalScan(AppContext& ctx) {
   const auto* vol = static_cast<const LOGDRIVE_INFO*>(GetSelectedRowData(ctx.log_list));
   if (!vol) return;
   switch (vol->fs_type) {
-    case kFsNtfs:
-      SlowNtfsScanPending(ctx);
+    case kFsNtfs: {
+      const ShortfallNotice notice(ctx, *vol);
+      SlowNtfsScan(ctx);
+      notice.Repeat(ctx);
       break;
+    }
     case kFsFat32: {
       const ShortfallNotice notice(ctx, *vol);
       SlowFatScan(ctx);

@@ -1,6 +1,6 @@
 // The scans as the operator runs them in the window: the partition search
 // from F12, a double click and the menu, with live progress and "Terminate
-// Scan"; the FAT32 fast and slow scans filling the tree and the counters;
+// Scan"; the FAT32 and NTFS fast and slow scans filling the tree and the counters;
 // a screenshot of a scanned volume.
 //
 // The samples are taken by a QTimer: it can fire only inside the pump's
@@ -343,4 +343,56 @@ TEST_F(GuiScanTest, ScreenshotOfTheDemoFat32VolumeAfterTheFastScan) {
     }
   EXPECT_GT(blue, 10);
   EXPECT_GT(red, 10);
+}
+
+TEST_F(GuiScanTest, NtfsScansFillTheTreeWithTheLinkingNodes) {
+  AddDrive(GuiFixture("demo.img"));
+  Trigger(IDM_SCAN_PHYSICAL);
+  ASSERT_EQ(LogRows(), (std::vector<std::string>{"63 FAT32", "80325 NTFS"}));
+  ClickRow(LogList(), 1);
+  auto* vol = static_cast<LOGDRIVE_INFO*>(GetSelectedRowData(App().log_list));
+  ASSERT_NE(vol, nullptr);
+  ASSERT_EQ(vol->fs_type, kFsNtfs);
+
+  // Reads of the $MFT and after it come slowly, so the pump has a sample to take.
+  g_log.from_byte = std::uint64_t(vol->mft_lba) * 512;
+  g_log.min_length = 1024;
+  g_log.sleep_us = 20000;
+  std::vector<Sample> run = Sampled([&] { DoubleClickRow(LogList(), 1); });
+  ASSERT_GE(run.size(), 1u) << "the window was serviced while the fast scan ran";
+  for (const Sample& s : run) ASSERT_FALSE(s.lists || s.menus || s.tree) << "the fast scan greys the menu " << s.ms;
+  EXPECT_TRUE(std::any_of(run.begin(), run.end(), [](const Sample& s) { return s.status.startsWith("Scanning Logical LBA 80,325"); }));
+  ExpectIdle();
+
+  TreeItem* root = App().root_item;
+  ASSERT_NE(root, nullptr);
+  Tree()->expandAll();
+  for (const char* name : {"Docs", "$Extend", "Unlinked Data", "Orphan Files"}) EXPECT_NE(Child(root, name), nullptr) << name;
+  ASSERT_NE(Child(root, "Orphan Files"), nullptr);
+  EXPECT_EQ(Child(root, "Orphan Files")->next_sibling, nullptr) << "the last child of Root";
+  ClickItem(Child(root, "Docs"));
+  std::vector<std::string> rows = FileRows();
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"Lost chapter.txt", "Project plan.txt", "Small note.txt"}));
+  ClickItem(root);
+  rows = FileRows();
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "Readme.txt"), rows.end());
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "Deleted memo.txt"), rows.end());
+  EXPECT_EQ(Text(IDC_T_FILES), QString::fromStdString(FormatThousands(std::uint64_t(vol->files_found))));
+
+  // The slow scan from the menu leaves the menus enabled while it searches.
+  g_log.min_length = kMiB;
+  g_log.sleep_us = 30000;
+  run = Sampled([&] { Trigger(IDM_SLOW_LOGICAL); });
+  ASSERT_GE(run.size(), 3u);
+  for (const Sample& s : run) {
+    ASSERT_FALSE(s.lists || s.tree) << s.ms;
+    ASSERT_TRUE(s.menus) << s.ms;
+  }
+  ExpectIdle();
+  root = App().root_item;
+  ASSERT_NE(root, nullptr);
+  Tree()->expandAll();
+  EXPECT_NE(Child(root, "Docs"), nullptr);
+  EXPECT_EQ(Text(IDC_T_FILES), QString::fromStdString(FormatThousands(std::uint64_t(vol->files_found))));
 }

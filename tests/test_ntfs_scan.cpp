@@ -1,0 +1,325 @@
+// The fast and slow NTFS scans on the fixture volumes, against the oracle's
+// listing, and on crafted damage: a zeroed stretch of the $MFT, a record
+// claiming an absurd record count, records at the chunk edges of the slow
+// search, and a $MFT record that does not decode.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+
+#include "app/main_window.h"
+#include "app/status.h"
+#include "disk/drive_list.h"
+#include "disk/phydrive.h"
+#include "ntfs/mft.h"
+#include "ntfs/ntfs_scan.h"
+#include "platform/bytes.h"
+#include "platform/text.h"
+#include "res/ids.h"
+#include "scan/tree.h"
+#include "test_ntfs_support.h"
+#include "volume/logdrive.h"
+#include "volume/mount.h"
+
+using namespace ntfs_test;
+
+namespace {
+
+constexpr std::size_t kSector = 512;
+constexpr std::size_t kRecord = 1024;
+
+void Collect(const AppContext& c, const TreeItem* item, const std::string& path, std::vector<ScanLine>& out,
+             std::vector<std::uint64_t>* lbas) {
+  const INODE_RECD* r = GetItemRecord(c, item);
+  const FILE_INODE* f = r->files_head;
+  for (std::uint64_t i = 0; i < r->file_count && f; ++i, f = f->next_in_dir) {
+    out.push_back({path.empty() ? Latin1ToUtf8(f->name) : path + "/" + Latin1ToUtf8(f->name), false,
+                   (f->record_flags & kRecInUse) != 0, f->data_size, f->own_number});
+    if (lbas) lbas->push_back(f->record_lba);
+  }
+  for (const TreeItem* ch = item->first_child; ch; ch = ch->next_sibling) {
+    const INODE_RECD* cr = GetItemRecord(c, ch);
+    const std::string name = Latin1ToUtf8(cr->posix_name.value_or(cr->short_name.value_or("")));
+    out.push_back({path.empty() ? name : path + "/" + name, true, (cr->record_flags & kRecInUse) != 0, cr->data_size,
+                   cr->own_number});
+    if (lbas) lbas->push_back(cr->record_lba);
+    Collect(c, ch, out.back().path, out, lbas);
+  }
+}
+
+std::vector<ScanLine> ScanTree(const AppContext& c, std::vector<std::uint64_t>* lbas = nullptr) {
+  std::vector<ScanLine> out;
+  if (c.root_item) Collect(c, c.root_item, "", out, lbas);
+  return out;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& p, std::uint64_t offset, std::uint64_t size) {
+  std::ifstream in(p, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<std::uint8_t> b(size);
+  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+  return b;
+}
+
+// The offset of a field inside the first attribute of a type in a record, or 0.
+std::size_t AttributeField(std::span<const std::uint8_t> rec, std::uint32_t type, std::size_t field) {
+  for (std::size_t o = le::U16(rec, 20); o + 8 <= kRecord;) {
+    const std::uint32_t t = le::U32(rec, o), len = le::U32(rec, o + 4);
+    if (t == 0xFFFFFFFF || len == 0) break;
+    if (t == type) return o + field;
+    o += len;
+  }
+  return 0;
+}
+
+}  // namespace
+
+class NtfsScanTest : public RetrovaTest {
+ protected:
+  // A main window with the image as the last drive and the NTFS volume at
+  // start_lba as the selected logical drive.
+  void OpenVolume(const std::filesystem::path& image, std::uint64_t start_lba) {
+    OpenMainWindow();
+    ASSERT_EQ(AddImageFile(ctx(), image.string()), 1);
+    const int row = ListView_GetItemCount(ctx().phy_list) - 1;
+    drive_ = static_cast<PHYDRIVE_INFO*>(ListView_GetItemData(ctx().phy_list, row));
+    ListView_SetItemState(ctx().phy_list, row, LVIS_SELECTED, LVIS_SELECTED);
+    std::array<std::uint8_t, 512> boot{};
+    ASSERT_EQ(ReadSectors(ctx(), *drive_, start_lba, boot), 1);
+    vol_ = MountLogDrive(start_lba, boot);
+    ASSERT_NE(vol_, nullptr);
+    ASSERT_EQ(vol_->fs_type, kFsNtfs);
+    ListView_InsertItem(ctx().log_list, 0, "volume", 0, vol_);
+    ListView_SetItemState(ctx().log_list, 0, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  // The demo's NTFS volume alone, at sector 0 of an image, for crafting.
+  std::vector<std::uint8_t> DemoVolume() {
+    const auto& f = kNtfsFixtures[0];
+    return ReadBytes(Fixture(f.image), f.start * kSector, 16065 * kSector);
+  }
+  void OpenCrafted(const std::vector<std::uint8_t>& bytes) { OpenVolume(WriteFile("crafted.img", bytes), 0); }
+  void TearDown() override {
+    ResetScanTree(ctx());
+    RetrovaTest::TearDown();
+  }
+  void Scan(int command) {
+    PostCommand(ctx().main_dlg, static_cast<std::uint32_t>(command));
+    for (int guard = 0; guard < 100000 && DispatchNext(); ++guard) {
+    }
+  }
+  void ExpectIdleAfterScan() {
+    EXPECT_EQ(ctx().scan_running, 0);
+    EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_STATUS), "Idle...");
+    EXPECT_TRUE(ctx().phy_list->enabled && ctx().log_list->enabled && ctx().file_list->enabled &&
+                ctx().dir_tree->enabled);
+    EXPECT_EQ(ctx().progress_bar->pos, 0);
+    EXPECT_TRUE(Menu_FindCommand(ctx().main_dlg->menu.get(), IDM_SAVE_SCAN)->enabled);
+  }
+  std::uint64_t MftRecordOffset(std::uint64_t number) const {
+    return (static_cast<std::uint64_t>(vol_->mft_lba - vol_->start_lba)) * kSector + number * kRecord;
+  }
+  bool HasPath(const std::vector<ScanLine>& lines, const std::string& path) {
+    return std::any_of(lines.begin(), lines.end(), [&](const ScanLine& l) { return l.path == path; });
+  }
+
+  PHYDRIVE_INFO* drive_ = nullptr;
+  LOGDRIVE_INFO* vol_ = nullptr;
+};
+
+class NtfsFixtureScanTest : public NtfsScanTest, public ::testing::WithParamInterface<NtfsFixture> {};
+
+TEST_P(NtfsFixtureScanTest, BothScansListWhatTheOracleLists) {
+  const NtfsFixture& f = GetParam();
+  OpenVolume(Fixture(f.image), f.start);
+  const auto oracle = ReadNtfsOracle(f.listing);
+
+  Scan(IDM_FAST_LOGICAL);
+  ExpectIdleAfterScan();
+  const std::vector<ScanLine> fast = ScanTree(ctx());
+  ExpectMatchesOracle(fast, oracle, "fast");
+  // Every record is listed once; Root, the kept directories and "Orphan Files" are counted.
+  EXPECT_EQ(fast.size(), oracle.size() + 2);
+  const auto dirs = std::count_if(fast.begin(), fast.end(), [](const ScanLine& l) { return l.dir; });
+  EXPECT_EQ(vol_->dirs_found, dirs);  // Root and "Orphan Files" in, "Unlinked Data" out
+  EXPECT_EQ(vol_->files_found, static_cast<std::int64_t>(fast.size()) - dirs);
+  EXPECT_EQ(ctx().scanned_logdrive, vol_);
+  EXPECT_FALSE(HasPath(fast, "")) << "the volume's root record stands behind Root, never listed";
+
+  Scan(IDM_SLOW_LOGICAL);
+  ExpectIdleAfterScan();
+  const std::vector<ScanLine> slow = ScanTree(ctx());
+  ExpectMatchesOracle(slow, oracle, "slow");
+  EXPECT_GE(slow.size(), fast.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ntfs, NtfsFixtureScanTest, ::testing::ValuesIn(kNtfsFixtures),
+                         [](const auto& info) {
+                           std::string n = std::string(info.param.image) + std::to_string(info.param.start);
+                           std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                           return n;
+                         });
+
+TEST_F(NtfsScanTest, FastScanPollsThroughAZeroedStretchOfTheMft) {
+  std::vector<std::uint8_t> img = DemoVolume();
+  OpenCrafted(img);  // to learn where the $MFT lies
+  const std::uint64_t at = MftRecordOffset(12);
+  CloseMainWindow();
+  std::fill(img.begin() + static_cast<std::ptrdiff_t>(at), img.begin() + static_cast<std::ptrdiff_t>(at + 52 * kRecord), 0);
+  OpenCrafted(img);
+
+  Scan(IDM_FAST_LOGICAL);
+  const std::vector<ScanLine> full = ScanTree(ctx());
+  ASSERT_TRUE(HasPath(full, "Readme.txt"));
+
+  // Polls fall on records 0, 10, 20, ...: the third lands inside records 12..63.
+  headless::PostCommandAfterSteps(2, 0, IDM_TERMINATE_SCAN);
+  Scan(IDM_FAST_LOGICAL);
+  ExpectIdleAfterScan();
+  const std::vector<ScanLine> part = ScanTree(ctx());
+  EXPECT_TRUE(HasPath(part, "$MFT"));
+  EXPECT_FALSE(HasPath(part, "Readme.txt")) << "the scan stopped inside the stretch";
+  EXPECT_FALSE(HasPath(part, "Docs"));
+  EXPECT_TRUE(HasPath(part, "Unlinked Data") && HasPath(part, "Orphan Files")) << "a stopped scan is linked";
+}
+
+TEST_F(NtfsScanTest, RecordCountIsBoundedByTheRunList) {
+  std::vector<std::uint8_t> img = DemoVolume();
+  OpenCrafted(img);
+  const std::uint64_t mft = MftRecordOffset(0);
+  Scan(IDM_FAST_LOGICAL);
+  const std::vector<ScanLine> honest = ScanTree(ctx());
+  CloseMainWindow();
+
+  // The $DATA attribute's data size: 2^50 bytes, 2^40 records claimed.
+  const std::size_t field = AttributeField(std::span(img).subspan(mft, kRecord), 0x80, 48);
+  ASSERT_GT(field, 0u);
+  ASSERT_TRUE(field + 8 <= 510 || field >= 512) << "the field must miss the update sequence's slot";
+  le::Write(std::span(img), mft + field, std::uint64_t{1} << 50);
+  OpenCrafted(img);
+  Scan(IDM_FAST_LOGICAL);
+  ExpectIdleAfterScan();
+  ASSERT_NE(ctx().mft_inode, nullptr);
+  EXPECT_EQ(ctx().mft_inode->data_size_kb, std::uint64_t{1} << 40);
+  const auto spans = MapMftRecords(*ctx().mft_inode, *vol_);
+  EXPECT_LT(MftRecordsToScan(*ctx().mft_inode, spans), 1u << 20);
+  const std::vector<ScanLine> bounded = ScanTree(ctx());
+  EXPECT_EQ(bounded.size(), honest.size());
+}
+
+// Runs as a damaged list may give them: overlapping, out of order, sparse.
+TEST(NtfsRecordMap, FirstRunWinsAndStretchesJoin) {
+  LOGDRIVE_INFO vol;
+  vol.sectors_per_cluster = 8;  // 4 records a cluster
+  vol.start_lba = 1000;
+  INODE_RECD mft;
+  mft.run_list = {{0, 10, 10, 2},     // records 0..7 at cluster 10
+                  {2, 12, 2, 2},      // 8..15 continue them on disk: one stretch
+                  {1, 50, 38, 3},     // 4..15 already taken, all lost
+                  {6, 100, 50, 1},    // 24..27, after a gap
+                  {4, 200, 100, 3}};  // 16..27: only 16..23 left
+  const auto spans = MapMftRecords(mft, vol);
+  ASSERT_EQ(spans.size(), 3u);
+  EXPECT_EQ(spans[0].first, 0u);
+  EXPECT_EQ(spans[0].count, 16u);
+  EXPECT_EQ(spans[0].lba, 1000u + 80);
+  EXPECT_EQ(spans[1].first, 16u);
+  EXPECT_EQ(spans[1].count, 8u);
+  EXPECT_EQ(spans[1].lba, 1000u + 1600);
+  EXPECT_EQ(spans[2].first, 24u);
+  EXPECT_EQ(spans[2].lba, 1000u + 800);
+  mft.data_size_kb = 1000;
+  EXPECT_EQ(MftRecordsToScan(mft, spans), 28u);
+  mft.data_size_kb = 20;
+  EXPECT_EQ(MftRecordsToScan(mft, spans), 20u);
+
+  vol.sectors_per_cluster = 1;  // half a record a cluster
+  mft.run_list = {{0, 10, 10, 7}};
+  EXPECT_EQ(MapMftRecords(mft, vol).at(0).count, 3u);
+  vol.sectors_per_cluster = 0;
+  EXPECT_TRUE(MapMftRecords(mft, vol).empty());
+}
+
+TEST_F(NtfsScanTest, SlowScanFindsRecordsAtTheChunkEdgeAndInTheTail) {
+  std::vector<std::uint8_t> img = DemoVolume();
+  OpenCrafted(img);
+  const std::uint64_t total = static_cast<std::uint64_t>(vol_->total_sectors);
+  const std::uint64_t mft_first = static_cast<std::uint64_t>(vol_->mft_lba), mft_end = mft_first + 2 * 70;
+  Scan(IDM_FAST_LOGICAL);
+  std::vector<std::uint64_t> lbas;
+  const std::vector<ScanLine> fast = ScanTree(ctx(), &lbas);
+  const auto readme = std::find_if(fast.begin(), fast.end(), [](const ScanLine& l) { return l.path == "Readme.txt"; });
+  ASSERT_NE(readme, fast.end());
+  const std::uint64_t readme_lba = lbas[static_cast<std::size_t>(readme - fast.begin())];
+  CloseMainWindow();
+
+  // Copies of Readme.txt's record renamed X... at the first chunk's last
+  // examined position, and Y... at the last position of the tail.
+  ASSERT_GT(total % 2048, 2u) << "the volume must end inside a chunk";
+  const std::uint64_t edge = 2046, tail = total - 2;
+  for (std::uint64_t s : {edge, tail}) ASSERT_TRUE(s + 2 <= mft_first || s >= mft_end);
+  const std::span<const std::uint8_t> rec = std::span(img).subspan(readme_lba * kSector, kRecord);
+  for (auto [s, letter] : {std::pair{edge, 'X'}, std::pair{tail, 'Y'}}) {
+    std::copy(rec.begin(), rec.end(), img.begin() + static_cast<std::ptrdiff_t>(s * kSector));
+    const auto name = std::search(img.begin() + static_cast<std::ptrdiff_t>(s * kSector),
+                                  img.begin() + static_cast<std::ptrdiff_t>(s * kSector + kRecord),
+                                  std::begin("R\0e\0a\0d"), std::end("R\0e\0a\0d") - 1);
+    ASSERT_NE(name, img.begin() + static_cast<std::ptrdiff_t>(s * kSector + kRecord));
+    *name = static_cast<std::uint8_t>(letter);
+  }
+  img.resize(total * kSector);  // nothing after the volume to read
+  OpenCrafted(img);
+  Scan(IDM_SLOW_LOGICAL);
+  ExpectIdleAfterScan();
+  lbas.clear();
+  const std::vector<ScanLine> slow = ScanTree(ctx(), &lbas);
+  for (auto [path, at] : {std::pair{"Xeadme.txt", edge}, std::pair{"Yeadme.txt", tail}}) {
+    const auto it = std::find_if(slow.begin(), slow.end(), [&](const ScanLine& l) { return l.path == path; });
+    ASSERT_NE(it, slow.end()) << path;
+    EXPECT_EQ(lbas[static_cast<std::size_t>(it - slow.begin())], at) << path;
+    EXPECT_EQ(it->number, 65u) << "numbered by their headers";
+  }
+  EXPECT_TRUE(HasPath(slow, "Readme.txt"));
+  // The $MFT's first records are found twice, in the $MFT and in its mirror.
+  EXPECT_EQ(std::count_if(slow.begin(), slow.end(), [](const ScanLine& l) { return l.path == "$MFT"; }), 2);
+}
+
+TEST_F(NtfsScanTest, UndecodableMftRecordLeavesNoTree) {
+  std::vector<std::uint8_t> img = DemoVolume();
+  OpenCrafted(img);
+  const std::uint64_t mft = MftRecordOffset(0);
+  CloseMainWindow();
+  std::memcpy(&img[mft], "BAAD", 4);
+  OpenCrafted(img);
+  vol_->mft_lba = static_cast<std::int64_t>(mft / kSector);  // the locator found no $MFT by name
+
+  // A previous scan's tree, then the scan that cannot start.
+  Scan(IDM_SLOW_LOGICAL);
+  ASSERT_GT(TreeView_GetCount(ctx().dir_tree), 0u);
+  EXPECT_EQ(FastNtfsScan(ctx()), 0);
+  EXPECT_EQ(TreeView_GetCount(ctx().dir_tree), 0u);
+  EXPECT_EQ(ListView_GetItemCount(ctx().file_list), 0);
+  EXPECT_EQ(ctx().root_item, nullptr);
+  EXPECT_EQ(ctx().pending_dir_count, 0u);
+  EXPECT_EQ(ctx().pending_file_count, 0u);
+  EXPECT_EQ(ctx().scan_running, 0);
+
+  // The menu command the same way, and the slow scan still searches.
+  Scan(IDM_FAST_LOGICAL);
+  EXPECT_EQ(TreeView_GetCount(ctx().dir_tree), 0u);
+  EXPECT_TRUE(Menu_FindCommand(ctx().main_dlg->menu.get(), IDM_SAVE_SCAN)->enabled);
+  Scan(IDM_SLOW_LOGICAL);
+  ExpectIdleAfterScan();
+  EXPECT_TRUE(HasPath(ScanTree(ctx()), "Docs/Project plan.txt"));
+}
+
+TEST_F(NtfsScanTest, ScansRefuseToStartInsideAScan) {
+  OpenVolume(Fixture(kNtfsFixtures[0].image), kNtfsFixtures[0].start);
+  // Posted into the slow scan's pump, which leaves the menu enabled.
+  headless::PostCommandAfterSteps(3, 0, IDM_FAST_LOGICAL);
+  headless::PostCommandAfterSteps(4, 0, IDM_SLOW_LOGICAL);
+  Scan(IDM_SLOW_LOGICAL);
+  ExpectIdleAfterScan();
+  const std::vector<ScanLine> once = ScanTree(ctx());
+  EXPECT_TRUE(HasPath(once, "Docs/Project plan.txt"));
+  EXPECT_EQ(std::count_if(once.begin(), once.end(), [](const ScanLine& l) { return l.path == "Readme.txt"; }), 1);
+}
