@@ -43,7 +43,8 @@ void Collect(const AppContext& c, const TreeItem* item, const std::string& path,
     out.push_back({path.empty() ? name : path + "/" + name, true, (cr->record_flags & kRecInUse) != 0, cr->data_size,
                    cr->own_number});
     if (lbas) lbas->push_back(cr->record_lba);
-    Collect(c, ch, out.back().path, out, lbas);
+    const std::string dir_path = out.back().path;  // out grows below
+    Collect(c, ch, dir_path, out, lbas);
   }
 }
 
@@ -130,8 +131,8 @@ class NtfsFixtureScanTest : public NtfsScanTest, public ::testing::WithParamInte
 
 TEST_P(NtfsFixtureScanTest, BothScansListWhatTheOracleLists) {
   const NtfsFixture& f = GetParam();
-  OpenVolume(Fixture(f.image), f.start);
-  const auto oracle = ReadNtfsOracle(f.listing);
+  OpenVolume(ScannedImage(f), f.start);
+  const auto oracle = ExpectedEntries(f);
 
   Scan(IDM_FAST_LOGICAL);
   ExpectIdleAfterScan();
@@ -153,11 +154,7 @@ TEST_P(NtfsFixtureScanTest, BothScansListWhatTheOracleLists) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ntfs, NtfsFixtureScanTest, ::testing::ValuesIn(kNtfsFixtures),
-                         [](const auto& info) {
-                           std::string n = std::string(info.param.image) + std::to_string(info.param.start);
-                           std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-                           return n;
-                         });
+                         [](const auto& info) { return FixtureTestName(info.param); });
 
 TEST_F(NtfsScanTest, FastScanPollsThroughAZeroedStretchOfTheMft) {
   std::vector<std::uint8_t> img = DemoVolume();
