@@ -94,6 +94,21 @@ inline std::filesystem::path ScannedImage(const NtfsFixture& f) {
   return dst;
 }
 
+// "key value..." lines of a fixture's facts file.
+inline std::map<std::string, std::vector<std::uint64_t>> ReadFacts(const std::string& name) {
+  std::map<std::string, std::vector<std::uint64_t>> out;
+  std::istringstream in(FixtureText(name));
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string key, word;
+    words >> key;
+    auto& values = out[key];
+    while (words >> word)
+      if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0]))) values.push_back(std::stoull(word));
+  }
+  return out;
+}
+
 struct OracleEntry {
   std::string path;
   bool dir = false, deleted = false;
