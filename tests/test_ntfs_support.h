@@ -10,6 +10,8 @@
 // - The system files ($MFT, $Extend/$Quota, ...) are ordinary entries.
 // - "$OrphanFiles/X": a directory goes under "Unlinked Data", a file under
 //   "Orphan Files", and what lies below a directory follows it.
+// - Names are compared as the scans keep them: one byte per UTF-16 unit.
+// - What differs per fixture by the scans' own rules is in ExpectedEntries.
 #pragma once
 #include <algorithm>
 #include <cstdint>
