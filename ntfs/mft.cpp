@@ -22,7 +22,10 @@ namespace {
 // Record header fields.
 constexpr std::size_t kFirstAttributeField = 20;
 constexpr std::size_t kFlagsField = 22;
+constexpr std::size_t kBaseRecordField = 32;
 constexpr std::size_t kRecordNumberField = 44;
+// A file reference: the record number in the low 48 bits, a sequence number above.
+constexpr std::uint64_t kRecordRefMask = (std::uint64_t{1} << 48) - 1;
 // A record is two 512-byte sectors, one KiB of the $MFT.
 constexpr std::uint64_t kRecordSectors = kMftRecordSize / 512;
 
@@ -36,6 +39,9 @@ unsigned long long Ull(std::uint64_t v) { return static_cast<unsigned long long>
 void TakeFileName(INODE_RECD& r, const Attribute& a) {
   std::optional<FileName> fn = ReadFileName(a);
   if (!fn) return;
+  // A POSIX name is never shown; when it is a hard link's other name, its
+  // parent would put the shown name in a directory that does not hold it.
+  if (fn->name_space == kNamePosix && (r.posix_name || r.short_name)) return;
   r.parent_number = fn->parent;
   r.write_time = fn->write_time;
   if (fn->name_space == kNameDos) {
@@ -175,6 +181,14 @@ INODE_RECD* DecodeScanRecord(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRI
   }
   record = record.first(kMftRecordSize);
   ApplyUpdateSequence(record, kNtfsSectorSize, UpdateSequenceMode::Restore);
+  // An extension record holds attributes of its base record, which decodes
+  // them through its attribute list; alone it would list a phantom file. A
+  // base record's reference is all zero (an extension of the $MFT names
+  // record 0 with a sequence number).
+  if (const std::uint64_t base = le::U64(record, kBaseRecordField); base != 0) {
+    DebugPrint("DecodeScanRecord: record %llu extends record %llu", Ull(number), Ull(base & kRecordRefMask));
+    return nullptr;
+  }
   std::unique_ptr<INODE_RECD> r = NewRecordFromHeader(record);
   r->own_number = number;
   Decoder d{ctx, drive, vol, *r};

@@ -236,6 +236,33 @@ TEST_F(MftTest, HeaderFieldsAndNamesByNamespace) {
   EXPECT_EQ(*q->posix_name, std::string("a\x2D"));
 }
 
+// A hard link's POSIX name keeps no name and moves nothing: the Win32 name
+// stays in its own directory, whichever name comes first.
+TEST_F(MftTest, PosixNameOfAHardLinkLeavesTheShownNameWhereItIs) {
+  Mount(Bytes(4096, 0));
+  const Bytes win32 = FileName(70, 1, "Linked report.txt", 111), posix = FileName(87, 0, "Second name.txt", 222);
+  for (const auto& [first, second] : {std::pair{win32, posix}, std::pair{posix, win32}}) {
+    auto r = Decode(Record().Add(first).Add(second).Finish());
+    ASSERT_TRUE(r && r->posix_name);
+    EXPECT_EQ(*r->posix_name, "Linked report.txt");
+    EXPECT_EQ(r->parent_number, 70u);
+    EXPECT_EQ(r->write_time, 111u);
+  }
+}
+
+// An extension record carries its base record's reference; its names belong
+// to the base record, so alone it is no file (a base record's field is all
+// zero, an extension of the $MFT names record 0 with a sequence number).
+TEST_F(MftTest, ExtensionRecordsDecodeToNoRecord) {
+  Mount(Bytes(4096, 0));
+  for (const std::uint64_t base : {std::uint64_t{87} | (std::uint64_t{1} << 48), std::uint64_t{1} << 48}) {
+    Record ext(88);
+    Put(ext.b, 32, base, 8);
+    EXPECT_FALSE(Decode(ext.Add(FileName(81, 2, "DO1A05~1.TXT")).Finish())) << base;
+  }
+  EXPECT_TRUE(Decode(Record(88).Add(FileName(81, 2, "DO1A05~1.TXT")).Finish()));
+}
+
 TEST_F(MftTest, ResidentDataUpTo800BytesAndOnlyTheUnnamedStream) {
   Mount(Bytes(4096, 0));
   auto a = Decode(Record().Add(Resident(0x80, Bytes(800, 0x41))).Finish());
