@@ -16,24 +16,6 @@ using namespace fat_test;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
-
-CliRun RunCli(const std::string& args, bool with_stderr = false) {
-  CliRun run;
-  const std::string cmd = std::string(RETROVA_CLI_PATH) + " " + args + (with_stderr ? " 2>&1" : " 2>/dev/null");
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return run;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
-  const int st = ::pclose(p);
-  run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return run;
-}
 
 // Printed lines "Root/<path>\tstate\tsize\tdate\tnumber", keyed by path below Root.
 std::multimap<std::string, std::vector<std::string>> ParseTree(const std::string& out) {
@@ -79,7 +61,7 @@ TEST(FatCliTest, SlowScanAndErrors) {
   EXPECT_EQ(tree.find(orphan)->second[4], std::to_string(facts.at("lost3_first")));
   EXPECT_TRUE(tree.count("ROOT" + std::to_string(facts.at("rootlost_first")) + "/KEPT1.TXT"));
 
-  const CliRun unknown = RunCli("scan '" + image + "' 12345", true);
+  const CliRun unknown = RunCli("scan '" + image + "' 12345", "2>&1");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.out.find("no volume at Logical LBA 12345"), std::string::npos) << unknown.out;
   EXPECT_NE(unknown.out.find("\n  2048\t"), std::string::npos) << "the rows that exist are named";
@@ -124,7 +106,7 @@ TEST_F(CliTest, MountingAtTheStartAndSearchingPrintTheSame) {
         trees += !direct.out.empty();
       }
       // The direct path is taken: the search's own debug line never shows.
-      const CliRun debug = RunCli("--debug scan " + image + " " + lba, true);
+      const CliRun debug = RunCli("--debug scan " + image + " " + lba, "2>&1");
       EXPECT_NE(debug.out.find("debug: MountVolumeAt: LBA " + lba + " from"), std::string::npos) << debug.out;
     }
   }
@@ -151,7 +133,7 @@ TEST_F(CliTest, OneResolverForEveryVerbAndUsageErrors) {
 
   // A row index beyond the list names no drive, however large.
   for (const auto& [verb, args] : {std::pair{"volumes", ""}, std::pair{"scan", " 2048"}}) {
-    const CliRun unknown = RunCli(std::string(verb) + " 99999999999999999999999" + args, true);
+    const CliRun unknown = RunCli(std::string(verb) + " 99999999999999999999999" + args, "2>&1");
     EXPECT_EQ(unknown.status, 2) << verb;
     EXPECT_NE(unknown.out.find(std::string("retrova-cli ") + verb + ": no drive"), std::string::npos) << unknown.out;
   }
@@ -245,7 +227,7 @@ TEST_F(CliTest, VolumesPastTheDrivesEndAreReported) {
     const CliRun run = RunCli("scan " + Quoted(cut) + " 2048" + mode);
     EXPECT_EQ(run.status, 0) << mode;
     EXPECT_EQ(run.out, full) << mode;
-    EXPECT_NE(RunCli("scan " + Quoted(cut) + " 2048" + mode, true).out.find(warning), std::string::npos) << mode;
+    EXPECT_NE(RunCli("scan " + Quoted(cut) + " 2048" + mode, "2>&1").out.find(warning), std::string::npos) << mode;
   }
 
   // Cut inside the reserved sectors: nothing of the tree is there.
@@ -253,7 +235,7 @@ TEST_F(CliTest, VolumesPastTheDrivesEndAreReported) {
   std::filesystem::copy_file(source, stub);
   std::filesystem::resize_file(stub, (2048 + 20) * 512);
   for (const char* mode : {"", " --slow"}) {
-    const CliRun run = RunCli("scan " + Quoted(stub) + " 2048" + mode, true);
+    const CliRun run = RunCli("scan " + Quoted(stub) + " 2048" + mode, "2>&1");
     EXPECT_EQ(run.status, 1) << mode << run.out;
     EXPECT_EQ(run.out.find("Root/"), std::string::npos) << mode;
     EXPECT_NE(run.out.find("volume extends " + std::to_string(claimed - 20) + " sectors past the end of the drive"),
@@ -261,5 +243,5 @@ TEST_F(CliTest, VolumesPastTheDrivesEndAreReported) {
         << run.out;
   }
   // Whole volumes: no warning.
-  EXPECT_EQ(RunCli("scan " + Quoted(source) + " 2048", true).out.find("past the end"), std::string::npos);
+  EXPECT_EQ(RunCli("scan " + Quoted(source) + " 2048", "2>&1").out.find("past the end"), std::string::npos);
 }

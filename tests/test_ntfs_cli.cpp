@@ -13,22 +13,6 @@ using namespace ntfs_test;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& args, const char* redirect = "2>/dev/null") {
-  CliRun run;
-  const std::string cmd = std::string(RETROVA_CLI_PATH) + " " + args + " " + redirect;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return run;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
-  const int st = ::pclose(p);
-  run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return run;
-}
 
 // Rows "Root/<path>\tstate\tsize\tdate\tnumber"; kind from the oracle's view:
 // a row with rows below it is a directory.

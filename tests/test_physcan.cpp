@@ -11,10 +11,6 @@ using namespace vimg;
 
 namespace {
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-};
 
 // What the search looked like at each read request.
 struct ReadSeen {
@@ -35,16 +31,6 @@ ReadFault RecordRead(DevHandle, std::uint64_t offset, std::size_t length) {
   return {};
 }
 
-CliResult RunCli(const std::string& args) {
-  CliResult r;
-  FILE* p = ::popen((std::string(RETROVA_CLI_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-  const int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
 
 }  // namespace
 
@@ -158,7 +144,7 @@ TEST_F(PhysicalScanTest, CliPrintsTheLogicalDriveListOfAnImageOrARow) {
       {"999 --image " + a.string(), 2, ""},
       {(TempDir() / "missing.img").string(), 2, ""}};
   for (const auto& [args, status, out] : cases) {
-    const CliResult r = RunCli("volumes " + args);
+    const CliRun r = RunCli("volumes " + args);
     EXPECT_EQ(r.status, status) << args;
     EXPECT_EQ(r.out, out) << args;
   }

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -110,3 +113,17 @@ std::string FixtureText(const std::string& name) {
   ss << in.rdbuf();
   return ss.str();
 }
+
+CliRun RunCli(const std::string& args, const char* redirect) {
+  CliRun run;
+  const std::string cmd = std::string(RETROVA_CLI_PATH) + " " + args + " " + redirect;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return run;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
+  const int st = ::pclose(p);
+  run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return run;
+}
+
+std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }

@@ -17,6 +17,17 @@ std::filesystem::path Fixture(const std::string& name);
 // The text of a committed file under tests/fixtures (an oracle listing).
 std::string FixtureText(const std::string& name);
 
+// A run of retrova-cli: its exit status and what it wrote on stdout.
+struct CliRun {
+  int status = -1;
+  std::string out;
+};
+// Runs retrova-cli with the arguments (shell words); `redirect` says where
+// its stderr goes (dropped unless asked for, e.g. "2>&1").
+CliRun RunCli(const std::string& args, const char* redirect = "2>/dev/null");
+// A path as one shell word.
+std::string Quoted(const std::filesystem::path& p);
+
 // Resets the context, the queue and the headless script; builds the main
 // window's models and runs its initialisation when init_main is true.
 class RetrovaTest : public ::testing::Test {
