@@ -389,3 +389,19 @@ TEST_F(CopyTest, CliRecoverAndVerify) {
   run = RunCli("verify " + image + " 2048 --path Root/SUB");
   EXPECT_EQ(run.status, 0) << run.out;
 }
+
+TEST_F(CopyTest, TerminateEndsTheFileBeingCopiedAndTheWalkGoesOn) {
+  OpenVolume(Fixture("fat/basic.img"));
+  Tick(ctx().root_item);
+  headless::AnswerFolder(dest_.string());
+  // The 3 MiB file takes thousands of cluster steps; the others a few.
+  headless::PostCommandAfterSteps(2000, IDD_MAIN, IDM_TERMINATE_SCAN);
+  Run(IDM_COPY_DIRS);
+  const fs::path big = dest_ / "Root" / "Large Video Recording.mp4";
+  ASSERT_TRUE(fs::exists(big));
+  EXPECT_LT(fs::file_size(big), 3145745u) << "ended where it was";
+  EXPECT_TRUE(fs::exists(dest_ / "Root" / "Documents" / "LETTER.TXT")) << "the walk went on";
+  EXPECT_NE(GetDlgItemText(ctx().main_dlg, IDC_STATUS).find("failed 1"), std::string::npos);
+  EXPECT_EQ(ctx().progress_bar2->pos, 0);
+  EXPECT_EQ(ctx().progress_bar2->bar_colour, RGB(253, 95, 53));
+}
