@@ -405,3 +405,19 @@ TEST_F(CopyTest, TerminateEndsTheFileBeingCopiedAndTheWalkGoesOn) {
   EXPECT_EQ(ctx().progress_bar2->pos, 0);
   EXPECT_EQ(ctx().progress_bar2->bar_colour, RGB(253, 95, 53));
 }
+
+TEST_F(CopyTest, NamesFromTheDiskStayInsideTheDestination) {
+  OpenVolume(Fixture("fat/copy.img"));
+  // A damaged or crafted directory: ".." as a folder, "/" and ".." in file names.
+  TreeItem* sub = Child(ctx().root_item, "SUB");
+  GetItemRecord(ctx(), sub)->posix_name = "..";
+  File(sub, "Sub file with a long name.txt")->name = "../../escaped";
+  File(Child(sub, "DEEP"), "Second.txt")->name = "..";
+  Tick(ctx().root_item);
+  headless::AnswerFolder(dest_.string());
+  Run(IDM_COPY_DIRS);
+  EXPECT_FALSE(fs::exists(dest_.parent_path() / "escaped"));
+  EXPECT_FALSE(fs::exists(dest_ / "escaped"));
+  EXPECT_EQ(Md5Of(dest_ / "Root" / "_.." / ".._.._escaped"), "1c2658f6d4043bfb1dfa632767a85c0e");
+  EXPECT_EQ(fs::file_size(dest_ / "Root" / "_.." / "DEEP" / "_.."), 12u);
+}
