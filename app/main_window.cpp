@@ -7,6 +7,8 @@
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
+#include "recover/copy.h"
+#include "recover/verify.h"
 #include "res/ids.h"
 #include "res/resources.h"
 #include "scan/display.h"
@@ -34,9 +36,13 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
       SlowLogicalScan(ctx);
       break;
     case IDM_COPY_DIRS:
+      CopyMarkedFilesCommand(ctx, true);
+      break;
     case IDM_COPY_FLAT:
+      CopyMarkedFilesCommand(ctx, false);
+      break;
     case IDM_VERIFY:
-      NotYetBuiltCommand(id);
+      VerifySelectedFiles(ctx);
       break;
     case IDM_TERMINATE_SCAN:
       break;  // the running operation finds it through CheckTerminate

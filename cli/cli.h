@@ -7,7 +7,12 @@
 
 #include "app/context.h"
 #include "app/session.h"
+#include "cli/output.h"
+#include "scan/records.h"
 #include "platform/window.h"
+
+struct PHYDRIVE_INFO;
+struct LOGDRIVE_INFO;
 
 namespace cli {
 
@@ -46,9 +51,38 @@ struct ScanOptions {
   std::vector<std::string> images;
 };
 
+// The drive and volume a verb works on, their rows clicked and the volume
+// scanned as `scan` does it; -1 when the tree is ready, else the exit status
+// (messages printed, prefixed "retrova-cli VERB: ").
+struct ScannedVolume {
+  PHYDRIVE_INFO* drive = nullptr;
+  LOGDRIVE_INFO* vol = nullptr;
+};
+int ScanVolume(Session& s, const ScanOptions& options, const char* verb, ScannedVolume& out);
+
+// Ticks the directory tree items named by paths as `scan` prints them
+// ("Root", "Root/Documents"), each as a click on its check box would (an
+// item already ticked is left); false after naming one that is not there.
+bool TickTreePaths(Session& s, const char* verb, const std::vector<std::string>& paths);
+// A file's path in the tree as `scan` prints it.
+Field TreePathOf(const TreeItem* dir_item, const FILE_INODE& f);
+
+struct RecoverOptions {
+  ScanOptions scan;
+  std::string dest;
+  bool flat = false;
+  std::vector<std::string> paths;
+};
+struct VerifyOptions {
+  ScanOptions scan;
+  std::vector<std::string> paths;
+};
+
 // Each verb returns the exit status.
 int CmdDrives(const std::vector<std::string>& images);
 int CmdVolumes(const std::string& drive, const std::vector<std::string>& images);
 int CmdScan(const ScanOptions& options);
+int CmdRecover(const RecoverOptions& options);
+int CmdVerify(const VerifyOptions& options);
 
 }  // namespace cli

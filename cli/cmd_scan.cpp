@@ -31,9 +31,9 @@ int RowOfVolume(AppContext& ctx, std::uint64_t start_lba) {
   return -1;
 }
 
-void ReportUnknownVolume(AppContext& ctx, std::uint64_t volume) {
+void ReportUnknownVolume(AppContext& ctx, const char* verb, std::uint64_t volume) {
   const int rows = ListView_GetItemCount(ctx.log_list);
-  std::fprintf(stderr, "retrova-cli scan: no volume at Logical LBA %" PRIu64 "; ", volume);
+  std::fprintf(stderr, "retrova-cli %s: no volume at Logical LBA %" PRIu64 "; ", verb, volume);
   if (rows == 0) {
     std::fputs("the search found no volume\n", stderr);
     return;
@@ -115,10 +115,9 @@ std::uint64_t PrintTree(AppContext& ctx) {
 
 }  // namespace
 
-int CmdScan(const ScanOptions& o) {
-  Session s(o.images);
+int ScanVolume(Session& s, const ScanOptions& o, const char* verb, ScannedVolume& out) {
   AppContext& ctx = App();
-  const int drive_row = ResolveDrive(ctx, "scan", o.drive);
+  const int drive_row = ResolveDrive(ctx, verb, o.drive);
   if (drive_row < 0) return 2;
   s.ClickRow(IDC_PHY_LIST, drive_row);
   auto* drive = static_cast<PHYDRIVE_INFO*>(GetRowData(ctx.phy_list, drive_row));
@@ -130,13 +129,13 @@ int CmdScan(const ScanOptions& o) {
 
   const int volume_row = RowOfVolume(ctx, o.volume);
   if (volume_row < 0) {
-    ReportUnknownVolume(ctx, o.volume);
+    ReportUnknownVolume(ctx, verb, o.volume);
     return 2;
   }
   s.ClickRow(IDC_LOG_LIST, volume_row);
-  const auto* vol = static_cast<const LOGDRIVE_INFO*>(ListView_GetItemData(ctx.log_list, volume_row));
+  auto* vol = static_cast<LOGDRIVE_INFO*>(ListView_GetItemData(ctx.log_list, volume_row));
   if (!vol || (vol->fs_type != kFsFat32 && vol->fs_type != kFsNtfs)) {
-    std::fprintf(stderr, "retrova-cli scan: the volume at %" PRIu64 " is %s, which is listed but not scanned\n",
+    std::fprintf(stderr, "retrova-cli %s: the volume at %" PRIu64 " is %s, which is listed but not scanned\n", verb,
                  o.volume, EscapeName(ListView_GetItemText(ctx.log_list, volume_row, 1)).c_str());
     return 1;
   }
@@ -144,11 +143,23 @@ int CmdScan(const ScanOptions& o) {
   // The fast NTFS scan reads through the $MFT's own record; without it nothing was read.
   if (vol->fs_type == kFsNtfs && !o.slow && !ctx.mft_inode) {
     std::fprintf(stderr,
-                 "retrova-cli scan: the $MFT record of the volume at %" PRIu64
+                 "retrova-cli %s: the $MFT record of the volume at %" PRIu64
                  " could not be decoded; the fast scan did not start (--slow searches the whole volume)\n",
-                 o.volume);
+                 verb, o.volume);
     return 1;
   }
+  out.drive = drive;
+  out.vol = vol;
+  return -1;
+}
+
+int CmdScan(const ScanOptions& o) {
+  Session s(o.images);
+  AppContext& ctx = App();
+  ScannedVolume sv;
+  if (const int status = ScanVolume(s, o, "scan", sv); status >= 0) return status;
+  const LOGDRIVE_INFO* vol = sv.vol;
+  PHYDRIVE_INFO* drive = sv.drive;
   const std::uint64_t lines = PrintTree(ctx);
   std::fflush(stdout);  // the table first, then the summary, also when both go to one pipe
   std::fprintf(stderr, "T-Dirs %s  T-Files %s\n", GetDlgItemText(ctx.main_dlg, IDC_T_DIRS).c_str(),

@@ -27,6 +27,32 @@ CLI::Option* AddImages(CLI::App& verb, std::vector<std::string>& images) {
       ->type_name("IMAGE");
 }
 
+// Digits only: the unsigned conversion would take -1 as the largest sector.
+const CLI::Validator kSector(
+    [](std::string& s) {
+      return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos ? std::string()
+                                                                                : "a sector number is digits";
+    },
+    "SECTOR");
+
+// DRIVE, VOLUME, --slow and --image, as scan takes them.
+void AddScanArguments(CLI::App& verb, cli::ScanOptions& o) {
+  verb.add_option("DRIVE", o.drive, "row index of the drives list, a listed device path, or an image path")->required();
+  verb.add_option("VOLUME", o.volume, "the volume's start sector (its Logical LBA)")->required()->check(kSector);
+  verb.add_flag("--slow", o.slow,
+                "run the slow logical scan (FAT32: every cluster read; NTFS: every sector searched for records)");
+  AddImages(verb, o.images);
+}
+
+CLI::Option* AddPaths(CLI::App& verb, std::vector<std::string>& paths) {
+  return verb
+      .add_option("--path", paths,
+                  "tick the tree item of this path as scan prints it, as a click on its check box would "
+                  "(repeatable; default Root)")
+      ->allow_extra_args(false)
+      ->type_name("TREEPATH");
+}
+
 void PrintDebugLines() {
   for (const std::string& line : DebugLines()) std::fprintf(stderr, "debug: %s\n", cli::EscapeText(line).c_str());
 }
@@ -61,21 +87,25 @@ int main(int argc, char** argv) {
   CLI::App* scan = app.add_subcommand(
       "scan", "scan the volume starting at sector VOLUME of DRIVE and print its tree: path from Root, in-use or "
               "deleted, size, date, own number");
-  scan->add_option("DRIVE", scan_options.drive, "row index of the drives list, a listed device path, or an image path")
-      ->required();
-  scan->add_option("VOLUME", scan_options.volume, "the volume's start sector (its Logical LBA)")
-      ->required()
-      // Digits only: the unsigned conversion would take -1 as the largest sector.
-      ->check(CLI::Validator(
-          [](std::string& s) {
-            return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos ? std::string()
-                                                                                      : "a sector number is digits";
-          },
-          "SECTOR"));
-  scan->add_flag("--slow", scan_options.slow, "run the slow logical scan (FAT32: every cluster read; NTFS: every sector searched for records)");
+  AddScanArguments(*scan, scan_options);
   scan->add_flag("--search", scan_options.search,
                  "run the whole-drive partition search first instead of mounting the volume at VOLUME directly");
-  AddImages(*scan, scan_options.images);
+
+  cli::RecoverOptions recover_options;
+  CLI::App* recover = app.add_subcommand(
+      "recover", "scan the volume, tick the --path items and copy their marked files into DEST (made if missing): "
+                 "tree path, output path below DEST, copied/skipped/failed, bytes written");
+  AddScanArguments(*recover, recover_options.scan);
+  recover->add_option("DEST", recover_options.dest, "the folder to copy into")->required();
+  recover->add_flag("--flat", recover_options.flat, "copy every file into DEST itself, without the directories");
+  AddPaths(*recover, recover_options.paths);
+
+  cli::VerifyOptions verify_options;
+  CLI::App* verify = app.add_subcommand(
+      "verify", "scan the volume, tick the --path items and verify their marked files: tree path, verify result, "
+                "ok/beyond-volume/cross-linked");
+  AddScanArguments(*verify, verify_options.scan);
+  AddPaths(*verify, verify_options.paths);
 
   try {
     app.parse(argc, argv);
@@ -91,6 +121,10 @@ int main(int argc, char** argv) {
     status = cli::CmdVolumes(volumes_drive, volume_images);
   } else if (*scan) {
     status = cli::CmdScan(scan_options);
+  } else if (*recover) {
+    status = cli::CmdRecover(recover_options);
+  } else if (*verify) {
+    status = cli::CmdVerify(verify_options);
   }
   if (debug) PrintDebugLines();
   return status;

@@ -99,9 +99,12 @@ TEST_F(MainWindowTest, UtilitiesAndFinderAreIgnoredWhileAScanOrTheFindersCopyRun
   for (int id : utilities) EXPECT_EQ(PlaceholderCalls(id), 0) << id;
   for (int id : utilities) Command(id);
   for (int id : utilities) EXPECT_EQ(PlaceholderCalls(id), 1) << id;
-  ctx().scan_running = 1;  // Verify does not check the running flag
-  Command(IDM_VERIFY);
-  EXPECT_EQ(PlaceholderCalls(IDM_VERIFY), 1);
+  // Verify and the copies walk the tree a running scan is still filling: ignored.
+  ctx().scan_running = 1;
+  const std::size_t boxes = headless::Boxes().size();
+  for (int id : {IDM_VERIFY, IDM_COPY_DIRS, IDM_COPY_FLAT}) Command(id);
+  EXPECT_EQ(headless::Boxes().size(), boxes) << "not even \"No files have been marked.\"";
+  ctx().scan_running = 0;
 }
 
 TEST_F(MainWindowTest, CheckTerminateDispatchesOthersReentrantlyAndTakesItsOwnCommand) {
