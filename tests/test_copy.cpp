@@ -346,30 +346,11 @@ TEST_F(CopyTest, DemoVolumeMatchesIcat) {
 }
 
 // retrova-cli recover and verify on the copy fixture.
-namespace {
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& args) {
-  CliRun run;
-  FILE* p = ::popen((std::string(RETROVA_CLI_PATH) + " " + args + " 2>&1").c_str(), "r");
-  if (!p) return run;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
-  const int st = ::pclose(p);
-  run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return run;
-}
-
-}  // namespace
 
 TEST_F(CopyTest, CliRecoverAndVerify) {
   const std::string image = "'" + Fixture("fat/copy.img").string() + "'";
   const fs::path dest = TempDir() / "cli out";
-  CliRun run = RunCli("recover " + image + " 2048 '" + dest.string() + "' --path Root/SUB");
+  CliRun run = RunCli("recover " + image + " 2048 '" + dest.string() + "' --path Root/SUB", "2>&1");
   ASSERT_EQ(run.status, 0) << run.out;
   // Root is ticked with its ticked child (its own files stay unmarked): its folder is made.
   EXPECT_NE(run.out.find("Root/SUB/DEEP/DEEPFILE.TXT\tRoot/SUB/DEEP/DEEPFILE.TXT\tcopied\t700\n"),
@@ -379,14 +360,14 @@ TEST_F(CopyTest, CliRecoverAndVerify) {
   EXPECT_EQ(Md5Of(dest / "Root/SUB/Sub file with a long name.txt"), "1c2658f6d4043bfb1dfa632767a85c0e");
   EXPECT_FALSE(fs::exists(dest / "Root/README.TXT"));
 
-  run = RunCli("recover " + image + " 2048 '" + dest.string() + "' --flat --path Root/NOPE");
+  run = RunCli("recover " + image + " 2048 '" + dest.string() + "' --flat --path Root/NOPE", "2>&1");
   EXPECT_EQ(run.status, 2) << run.out;
 
-  run = RunCli("verify " + image + " 2048");
+  run = RunCli("verify " + image + " 2048", "2>&1");
   EXPECT_EQ(run.status, 1) << run.out;
   EXPECT_NE(run.out.find("Root/CROSSB.BIN\t2\tcross-linked\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Root/BROKEN1.BIN\t0\tok\n"), std::string::npos) << run.out;
-  run = RunCli("verify " + image + " 2048 --path Root/SUB");
+  run = RunCli("verify " + image + " 2048 --path Root/SUB", "2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
 }
 
