@@ -76,5 +76,10 @@ std::optional<NonResidentHeader> ReadNonResidentHeader(const Attribute& a) {
     DebugPrint("ReadNonResidentHeader: attribute 0x%X shorter than its header", a.type);
     return std::nullopt;
   }
-  return NonResidentHeader{le::U64(a.bytes, 48), le::U16(a.bytes, 32)};
+  NonResidentHeader h{le::U64(a.bytes, 48), le::U16(a.bytes, 32)};
+  h.lowest_vcn = le::U64(a.bytes, 16);
+  h.flags = le::U16(a.bytes, 12);
+  h.compression_unit = a.bytes[34];
+  if (!le::Read(a.bytes, 56, h.initialized_size)) h.initialized_size = h.data_size;
+  return h;
 }

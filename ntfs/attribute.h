@@ -56,8 +56,17 @@ struct ResidentValue {
 // The value of a resident attribute, checked to lie inside the attribute.
 std::optional<ResidentValue> ReadResidentValue(const Attribute& a);
 
+// Non-resident attribute flags (header field 12).
+inline constexpr std::uint16_t kAttrFlagCompressed = 0x0001;
+inline constexpr std::uint16_t kAttrFlagSparse = 0x8000;
+
 struct NonResidentHeader {
   std::uint64_t data_size = 0;
   std::size_t mapping_pairs_offset = 0;  // from the start of the attribute
+  std::uint64_t lowest_vcn = 0;          // the first cluster this extent maps
+  std::uint16_t flags = 0;
+  std::uint8_t compression_unit = 0;     // log2 of the clusters in a unit; 0 uncompressed
+  // Bytes past this read as zeros. A header too short to hold it gives data_size.
+  std::uint64_t initialized_size = 0;
 };
 std::optional<NonResidentHeader> ReadNonResidentHeader(const Attribute& a);
