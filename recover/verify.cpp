@@ -11,7 +11,7 @@
 #include "fat/fat.h"
 #include "platform/frontend.h"
 #include "recover/fat_copy.h"
-#include "recover/ntfs_units_stub.h"
+#include "recover/ntfs_units.h"
 #include "res/ids.h"
 #include "scan/display.h"
 #include "volume/logdrive.h"
