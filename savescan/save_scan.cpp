@@ -474,10 +474,12 @@ std::string SavedVolumeMisfit(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDR
   const std::uint64_t end = start + static_cast<std::uint64_t>(v.total_sectors);
   auto inside = [&](std::int64_t lba) { return lba >= 0 && static_cast<std::uint64_t>(lba) >= start && static_cast<std::uint64_t>(lba) < end; };
   if (v.fs_type == kFsFat32) {
-    if (!inside(v.fat_lba) || !inside(v.data_lba) || v.fat_bytes <= 0 || v.fat_sectors <= 0 ||
+    // The copy and verify load both FATs whole: fat_bytes is what they allocate.
+    if (!inside(v.fat_lba) || !inside(v.data_lba) || v.fat_bytes < 8 || v.fat_sectors <= 0 ||
+        v.fat_sectors > v.total_sectors ||
         static_cast<std::uint64_t>(v.fat_bytes) > static_cast<std::uint64_t>(v.fat_sectors) * 512u ||
-        static_cast<std::uint64_t>(v.cluster_count) > 0x0FFFFFF5u ||
-        static_cast<std::uint64_t>(v.fat_bytes) < (static_cast<std::uint64_t>(v.cluster_count) + 2) * 4)
+        static_cast<std::uint64_t>(v.fat_bytes) > 4ull * 0x10000000u ||
+        static_cast<std::uint64_t>(v.cluster_count) > 0x0FFFFFF5u)
       return "its FAT does not fit the volume";
   } else {
     if (!inside(v.mft_lba) || !PowerOfTwo(v.mft_record_size) || v.mft_record_size < 512 ||
