@@ -66,10 +66,13 @@ bool IsUnlinkedNode(const TreeItem* item, const TreeItem* root) {
 
 // Every directory below Root in tree order, numbered so that the load's
 // linking (by parent_number, first match in tree order) puts each one back
-// under the parent it has now: a record keeps its own number unless another
-// saved directory, Root (5) or the synthetic nodes (0) have it already; the
-// others get unused numbers. Children of "Unlinked Data" point at a number no
-// directory has, so the load puts them under its own "Unlinked Data" again.
+// under the parent it has now. Only a directory with subdirectories is ever
+// looked up by number, so only those need numbers of their own: such a
+// directory keeps its number unless an earlier one kept it, or it is Root's
+// (5) or the synthetic nodes' (0); a directory without subdirectories keeps
+// its number unless a directory with subdirectories kept that number and is
+// not its ancestor. The others get unused numbers. Children of "Unlinked Data" point at a number
+// no directory has, so the load puts them under its own "Unlinked Data".
 std::vector<SavedDir> CollectDirs(TreeItem* root_item) {
   constexpr std::size_t kToRoot = SIZE_MAX, kToNowhere = SIZE_MAX - 1;
   struct Walk {
@@ -93,28 +96,42 @@ std::vector<SavedDir> CollectDirs(TreeItem* root_item) {
     for (const TreeItem* c = w.item->last_child; c; c = c->prev_sibling) stack.push_back({c, self});
   }
 
+  std::vector<bool> has_children(dirs.size(), false);
+  for (const std::size_t p : parent_of)
+    if (p < dirs.size()) has_children[p] = true;
   auto reserved = [](std::uint64_t n) { return n == 0 || n == kRootNumber || n == kNoParent; };
-  std::unordered_set<std::uint64_t> used;
-  used.reserve(dirs.size());
+  std::unordered_map<std::uint64_t, std::size_t> looked_up;  // number -> the directory with subdirectories keeping it
+  std::unordered_set<std::uint64_t> seen;                     // every number a saved directory had
+  seen.reserve(dirs.size());
   std::uint64_t highest = kRootNumber;
   std::vector<bool> kept(dirs.size(), false);
   for (std::size_t i = 0; i < dirs.size(); ++i) {
     const std::uint64_t n = dirs[i].rec->own_number;
-    if (!reserved(n) && used.insert(n).second) {
-      kept[i] = true;
-      dirs[i].number = n;
-      highest = std::max(highest, n);
-    }
+    seen.insert(n);
+    if (n != kNoParent) highest = std::max(highest, n);
+    if (has_children[i] && !reserved(n) && looked_up.emplace(n, i).second) kept[i] = true;
+  }
+  // Below the directory that holds its number, a directory never shadows it:
+  // the lookup finds the first in tree order, and an ancestor comes first.
+  auto below = [&](std::size_t i, std::size_t ancestor) {
+    std::size_t p = parent_of[i];
+    for (int steps = 0; p < dirs.size() && steps < 4096; ++steps, p = parent_of[p])
+      if (p == ancestor) return true;
+    return false;
+  };
+  for (std::size_t i = 0; i < dirs.size(); ++i) {
+    if (has_children[i]) continue;
+    const auto holder = looked_up.find(dirs[i].rec->own_number);
+    kept[i] = holder == looked_up.end() || below(i, holder->second);
   }
   std::uint64_t next = highest;
   auto fresh = [&] {
     do ++next;
-    while (reserved(next) || used.count(next));
-    used.insert(next);
+    while (reserved(next) || seen.count(next));
+    seen.insert(next);
     return next;
   };
-  for (std::size_t i = 0; i < dirs.size(); ++i)
-    if (!kept[i]) dirs[i].number = fresh();
+  for (std::size_t i = 0; i < dirs.size(); ++i) dirs[i].number = kept[i] ? dirs[i].rec->own_number : fresh();
   const std::uint64_t nowhere = fresh();
   for (std::size_t i = 0; i < dirs.size(); ++i) {
     const std::size_t p = parent_of[i];

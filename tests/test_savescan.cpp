@@ -207,6 +207,7 @@ struct RoundTripCase {
   const char* image;
   std::uint64_t start;
   int command;
+  bool sibling_order_kept = true;
 };
 
 class SaveScanRoundTrip : public SaveScanTest, public ::testing::WithParamInterface<RoundTripCase> {};
@@ -242,9 +243,23 @@ TEST_P(SaveScanRoundTrip, LoadRebuildsTheSavedTree) {
     std::erase_if(after, [](const Line& l) { return l.text.rfind("D Root/Unlinked Data|", 0) == 0; });
   const std::set<std::uint64_t> shown = UniqueDirNumbers(before);
   std::vector<std::string> a = Texts(before, shown), b = Texts(after, shown);
-  // Siblings that a scan appended out of name order come back sorted.
-  std::sort(a.begin(), a.end());
-  std::sort(b.begin(), b.end());
+  // "Orphan Files" comes back in name order among Root's children rather
+  // than last, and so do the siblings that a scan appended out of name order
+  // (the slow FAT32 scan's ORPH nodes); otherwise the order is the scan's.
+  auto take_orphans = [](std::vector<std::string>& v) {
+    std::vector<std::string> out;
+    std::erase_if(v, [&](const std::string& t) {
+      const bool o = t.rfind("D Root/Orphan Files|", 0) == 0 || t.rfind("F Root/Orphan Files/", 0) == 0;
+      if (o) out.push_back(t);
+      return o;
+    });
+    return out;
+  };
+  EXPECT_EQ(take_orphans(a), take_orphans(b));
+  if (!c.sibling_order_kept) {
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+  }
   EXPECT_EQ(a, b);
   EXPECT_EQ(ctx().pending_dir_count + 0, ctx().pending_dir_count);  // no loop on the list
   // Every directory's linking state is settled, none hidden.
@@ -253,10 +268,10 @@ TEST_P(SaveScanRoundTrip, LoadRebuildsTheSavedTree) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, SaveScanRoundTrip,
                          ::testing::Values(RoundTripCase{"fat/basic.img", 2048, IDM_FAST_LOGICAL},
-                                           RoundTripCase{"fat/basic.img", 2048, IDM_SLOW_LOGICAL},
-                                           RoundTripCase{"fat/damaged.img", 2048, IDM_SLOW_LOGICAL},
+                                           RoundTripCase{"fat/basic.img", 2048, IDM_SLOW_LOGICAL, false},
+                                           RoundTripCase{"fat/damaged.img", 2048, IDM_SLOW_LOGICAL, false},
                                            RoundTripCase{"demo.img", 63, IDM_FAST_LOGICAL},
-                                           RoundTripCase{"demo.img", 63, IDM_SLOW_LOGICAL},
+                                           RoundTripCase{"demo.img", 63, IDM_SLOW_LOGICAL, false},
                                            RoundTripCase{"demo.img", 80325, IDM_FAST_LOGICAL},
                                            RoundTripCase{"demo.img", 80325, IDM_SLOW_LOGICAL},
                                            RoundTripCase{"ntfs/ntfs_basic.img", 2048, IDM_FAST_LOGICAL},
