@@ -638,3 +638,19 @@ TEST_F(SaveScanTest, CliSavesAndTheVerbsLoad) {
   EXPECT_EQ(recovered.out.empty(), false);
   EXPECT_EQ(RunCli("scan --load " + file + " --image " + image + " 0 2048").status, 2);
 }
+
+TEST_F(HandBuiltFile, AVolumeRecordThatDisagreesWithTheBootRecordIsRefused) {
+  const std::vector<std::uint8_t> good = Build();
+  const std::size_t lg = 16 + 247;
+  std::vector<std::uint8_t> b = good;
+  SetLe(b, lg + 154, vol_->sectors_per_cluster * 2, 4);
+  SetLe(b, lg + 166, vol_->bytes_per_cluster * 2, 4);
+  SetLe(b, lg + 302, static_cast<std::uint64_t>(vol_->cluster_count / 2), 8);
+  EXPECT_EQ(LoadScanBytes(ctx(), b), 0);
+  EXPECT_NE(LastBox().find("the boot record at its start gives another cluster size"), std::string::npos) << LastBox();
+  b = good;
+  SetLe(b, lg + 238, static_cast<std::uint64_t>(vol_->fat_lba + 1), 8);
+  EXPECT_EQ(LoadScanBytes(ctx(), b), 0);
+  EXPECT_NE(LastBox().find("places the FAT elsewhere"), std::string::npos) << LastBox();
+  EXPECT_EQ(LoadScanBytes(ctx(), good), 1) << LastBox();
+}
