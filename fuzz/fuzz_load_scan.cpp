@@ -11,6 +11,7 @@
 // pending-file list), whatever the file says.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <unordered_set>
 #include <vector>

@@ -654,3 +654,21 @@ TEST_F(HandBuiltFile, AVolumeRecordThatDisagreesWithTheBootRecordIsRefused) {
   EXPECT_NE(LastBox().find("places the FAT elsewhere"), std::string::npos) << LastBox();
   EXPECT_EQ(LoadScanBytes(ctx(), good), 1) << LastBox();
 }
+
+TEST_F(SaveScanTest, NtfsFilesCopiedFromALoadedScanAreTheScannedOnes) {
+  const std::string image = Quoted(Fixture("ntfs/ntfs_basic.img"));
+  ASSERT_EQ(RunCli("save " + image + " 2048 " + Quoted(TempDir() / "saved")).status, 0);
+  const CliRun direct = RunCli("recover " + image + " 2048 " + Quoted(TempDir() / "a"));
+  const CliRun loaded = RunCli("recover --load " + Quoted(TempDir() / "saved" / kSavedScanName) + " --image " + image +
+                               " " + Quoted(TempDir() / "b"));
+  EXPECT_EQ(direct.status, loaded.status);
+  EXPECT_EQ(direct.out, loaded.out);
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(TempDir() / "a")) {
+    if (!e.is_regular_file()) continue;
+    ++files;
+    const auto rel = std::filesystem::relative(e.path(), TempDir() / "a");
+    EXPECT_EQ(ReadAll(e.path()), ReadAll(TempDir() / "b" / rel)) << rel;
+  }
+  EXPECT_GT(files, 50u);
+}
