@@ -11,6 +11,7 @@
 #include "recover/verify.h"
 #include "res/ids.h"
 #include "res/resources.h"
+#include "savescan/save_scan.h"
 #include "scan/display.h"
 #include "scan/logical_scan.h"
 #include "scan/records.h"
@@ -47,9 +48,10 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_TERMINATE_SCAN:
       break;  // the running operation finds it through CheckTerminate
     case IDM_SAVE_SCAN:
+      SaveCurrentScan(ctx);
+      break;
     case IDM_LOAD_SCAN:
-      NotYetBuiltCommand(id);
-      SetStatusField(ctx, IDC_STATUS, "Idle...");
+      LoadScan(ctx);
       break;
     case IDM_EXIT:
       ExitApp(ctx, 0);

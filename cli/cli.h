@@ -49,6 +49,7 @@ struct ScanOptions {
   bool slow = false;
   bool search = false;  // the whole-drive search first, as `volumes` runs it
   std::vector<std::string> images;
+  std::string load;  // a saved-scan file to load in place of DRIVE VOLUME and the scan
 };
 
 // The drive and volume a verb works on, their rows clicked and the volume
@@ -73,6 +74,10 @@ struct RecoverOptions {
   bool flat = false;
   std::vector<std::string> paths;
 };
+struct SaveOptions {
+  ScanOptions scan;
+  std::string folder;
+};
 struct VerifyOptions {
   ScanOptions scan;
   std::vector<std::string> paths;
@@ -84,5 +89,6 @@ int CmdVolumes(const std::string& drive, const std::vector<std::string>& images)
 int CmdScan(const ScanOptions& options);
 int CmdRecover(const RecoverOptions& options);
 int CmdVerify(const VerifyOptions& options);
+int CmdSave(const SaveOptions& options);
 
 }  // namespace cli
