@@ -115,6 +115,10 @@ std::uint64_t PrintTree(AppContext& ctx) {
 
 }  // namespace
 
+void PrintFileLine(const Field& path, const FILE_INODE& f) {
+  PrintLine(path, f.record_flags, f.data_size, f, f.own_number);
+}
+
 int ScanVolume(Session& s, const ScanOptions& o, const char* verb, ScannedVolume& out) {
   AppContext& ctx = App();
   const int drive_row = ResolveDrive(ctx, verb, o.drive);
