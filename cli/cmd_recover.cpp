@@ -80,6 +80,11 @@ bool TickTreePaths(Session& s, const char* verb, const std::vector<std::string>&
 }
 
 int CmdRecover(const RecoverOptions& o) {
+  if (o.select.Any() && !o.paths.empty()) {
+    std::fputs("retrova-cli recover: --path and the finder's options each choose what is copied; give one of them\n",
+               stderr);
+    return 2;
+  }
   Session s(o.scan.images);
   ScannedVolume sv;
   if (const int status = ScanVolume(s, o.scan, "recover", sv); status >= 0) return status;

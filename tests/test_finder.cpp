@@ -422,4 +422,5 @@ TEST_F(FinderCopyTest, CliFindPrintsEveryMarkedFileAndRecoverCopiesOnlyThose) {
   EXPECT_FALSE(fs::exists(dest_ / "Root" / "README.TXT"));
   EXPECT_FALSE(fs::exists(dest_ / "Root" / "SUB"));
   EXPECT_EQ(ReadAll(dest_ / "Root" / "KEEPER.TXT").size(), 60u);
+  EXPECT_EQ(RunCli("recover " + image + " 2048 " + Quoted(dest_) + " --text --path Root").status, 2);
 }
