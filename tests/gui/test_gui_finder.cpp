@@ -62,6 +62,9 @@ TEST_F(GuiTest, FinderDialogFindsMarksAndClosesThroughItsWidgets) {
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(ListView_GetCheckState(ctx.finder_list, 0));
     EXPECT_TRUE(ListView_GetCheckState(ctx.finder_list, 1));
+    gui::SyncAllDialogs();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->grab().toImage().save(QStringLiteral(RETROVA_GUI_OUTPUT_DIR "/finder.png")));
     closed_checked = true;
     w->actionFor(IDM_FINDER_EXIT)->trigger();
   });
