@@ -6,6 +6,7 @@
 #include "app/status.h"
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
+#include "finder/finder.h"
 #include "platform/frontend.h"
 #include "recover/copy.h"
 #include "recover/verify.h"
@@ -60,8 +61,10 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_BUILD_BOOTREC:
     case IDM_CLONE:
     case IDM_WIPE:
-    case IDM_FIND_FILES:
       if (UtilityAllowed(ctx)) NotYetBuiltCommand(id);
+      break;
+    case IDM_FIND_FILES:
+      if (UtilityAllowed(ctx)) OpenFileFinder(ctx);
       break;
     case IDM_ADD_DATA_STREAM:
       AddFileToDataStream(ctx);

@@ -68,7 +68,28 @@ bool TickTreePaths(Session& s, const char* verb, const std::vector<std::string>&
 // A file's path in the tree as `scan` prints it.
 Field TreePathOf(const TreeItem* dir_item, const FILE_INODE& f);
 
+// The file finder's choices, as the find verb and recover take them.
+struct FinderSelection {
+  bool graphic = false, mail = false, text = false, sound = false, database = false, archive = false;
+  bool deleted = false;
+  bool has_patterns = false;
+  std::string patterns;  // the "User Defined" text
+  bool Any() const { return graphic || mail || text || sound || database || archive || deleted || has_patterns; }
+};
+struct FindOptions {
+  ScanOptions scan;
+  FinderSelection select;
+};
+// Runs the finder over the scanned tree: marks the files it finds and ticks
+// their directories. Prints every file found in the scan line format when
+// `print` is set, then "found N, listed M" on stderr. -1 when done, else the
+// exit status (a refused pattern list).
+int RunFinder(const FinderSelection& select, const char* verb, bool print);
+// One file as `scan` prints it.
+void PrintFileLine(const Field& path, const FILE_INODE& f);
+
 struct RecoverOptions {
+  FinderSelection select;
   ScanOptions scan;
   std::string dest;
   bool flat = false;
@@ -90,5 +111,6 @@ int CmdScan(const ScanOptions& options);
 int CmdRecover(const RecoverOptions& options);
 int CmdVerify(const VerifyOptions& options);
 int CmdSave(const SaveOptions& options);
+int CmdFind(const FindOptions& options);
 
 }  // namespace cli

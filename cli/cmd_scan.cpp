@@ -133,6 +133,10 @@ int LoadSavedScan(Session& s, const ScanOptions& o, const char* verb, ScannedVol
   return -1;
 }
 
+void PrintFileLine(const Field& path, const FILE_INODE& f) {
+  PrintLine(path, f.record_flags, f.data_size, f, f.own_number);
+}
+
 int ScanVolume(Session& s, const ScanOptions& o, const char* verb, ScannedVolume& out) {
   AppContext& ctx = App();
   if (!o.load.empty()) return LoadSavedScan(s, o, verb, out);

@@ -86,6 +86,21 @@ CLI::Option* AddPaths(CLI::App& verb, std::vector<std::string>& paths) {
       ->type_name("TREEPATH");
 }
 
+// The finder's choices, as find and recover take them.
+void AddFinderOptions(CLI::App& verb, cli::FinderSelection& o) {
+  verb.add_flag("--graphic", o.graphic, "find graphic formats (JPG, GIF, BMP, AVI, ...)");
+  verb.add_flag("--mail", o.mail, "find mail formats (DBX, IDX, PST, OST)");
+  verb.add_flag("--text", o.text, "find text formats (DOC, PDF, TXT)");
+  verb.add_flag("--sound", o.sound, "find sound formats (WAV, MP3, MID, ...)");
+  verb.add_flag("--database", o.database, "find database formats (DBF, XLS, MDF, MDB)");
+  verb.add_flag("--archive", o.archive, "find archive formats (ZIP, RAR, 7Z, GZ, TAR, ISO, ...)");
+  verb.add_flag("--deleted", o.deleted, "find every deleted file as well");
+  verb.add_option("--pattern", o.patterns, "comma-separated name patterns with * and ? (at most 20)")
+      ->allow_extra_args(false)
+      ->type_name("LIST")
+      ->each([&o](const std::string&) { o.has_patterns = true; });
+}
+
 void PrintDebugLines() {
   for (const std::string& line : DebugLines()) std::fprintf(stderr, "debug: %s\n", cli::EscapeText(line).c_str());
 }
@@ -132,6 +147,7 @@ int main(int argc, char** argv) {
   recover->add_option("DEST", recover_options.dest, "the folder to copy into");
   recover->add_flag("--flat", recover_options.flat, "copy every file into DEST itself, without the directories");
   AddPaths(*recover, recover_options.paths);
+  AddFinderOptions(*recover, recover_options.select);
 
   cli::VerifyOptions verify_options;
   CLI::App* verify = app.add_subcommand(
@@ -146,6 +162,13 @@ int main(int argc, char** argv) {
               "(made if missing)");
   AddScanArguments(*save, save_options.scan);
   save->add_option("FOLDER", save_options.folder, "the folder to save into")->required();
+
+  cli::FindOptions find_options;
+  CLI::App* find = app.add_subcommand(
+      "find", "scan the volume and run the file finder: every file it marks, in tree order, as scan prints it; "
+              "found N, listed M (the dialog's 2000 rows at most) on stderr");
+  AddScanArguments(*find, find_options.scan);
+  AddFinderOptions(*find, find_options.select);
 
   try {
     app.parse(argc, argv);
@@ -175,6 +198,8 @@ int main(int argc, char** argv) {
     status = cli::CmdVerify(verify_options);
   } else if (*save) {
     status = cli::CmdSave(save_options);
+  } else if (*find) {
+    status = cli::CmdFind(find_options);
   }
   if (debug) PrintDebugLines();
   return status;

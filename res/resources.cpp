@@ -87,7 +87,8 @@ MenuTemplate MainMenu() {
 }  // namespace
 
 const std::vector<DialogTemplate>& AllDialogTemplates() {
-  static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog()};
+  static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog(),
+                                                         FinderDialog()};
   return all;
 }
 
@@ -98,7 +99,8 @@ const DialogTemplate* FindDialogTemplate(int id) {
 }
 
 const MenuTemplate* FindMenuTemplate(int id) {
-  static const std::vector<MenuTemplate> all = {MainMenu()};
+  static const std::vector<MenuTemplate> all = {MainMenu(),
+                                                   FinderMenu()};
   for (const MenuTemplate& m : all)
     if (m.id == id) return &m;
   return nullptr;
