@@ -10,6 +10,7 @@
 #include "app/shell.h"
 #include "cli/cli.h"
 #include "cli/output.h"
+#include "cli/write_plan.h"
 
 #ifndef RETROVA_VERSION
 #error "RETROVA_VERSION comes from the build"
@@ -107,6 +108,12 @@ int main(int argc, char** argv) {
   AddScanArguments(*verify, verify_options.scan);
   AddPaths(*verify, verify_options.paths);
 
+  // Boot record, partition record and undo: each verb runs from its callback.
+  int write_verb_status = -1;
+  cli::AddBootrecVerb(app, write_verb_status);
+  cli::AddPartrecVerb(app, write_verb_status);
+  cli::AddRestoreVerb(app, write_verb_status);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -126,6 +133,7 @@ int main(int argc, char** argv) {
   } else if (*verify) {
     status = cli::CmdVerify(verify_options);
   }
+  if (write_verb_status >= 0) status = write_verb_status;
   if (debug) PrintDebugLines();
   return status;
 }
