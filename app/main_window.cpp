@@ -15,6 +15,7 @@
 #include "scan/logical_scan.h"
 #include "scan/records.h"
 #include "scan/tree.h"
+#include "utils/rec_dialogs.h"
 #include "volume/logdrive.h"
 #include "volume/physcan.h"
 
@@ -55,7 +56,11 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
       ExitApp(ctx, 0);
       break;
     case IDM_BUILD_PARTREC:
+      if (UtilityAllowed(ctx)) BuildPartitionRecordCmd(ctx);
+      break;
     case IDM_BUILD_BOOTREC:
+      if (UtilityAllowed(ctx)) BuildBootRecordCmd(ctx);
+      break;
     case IDM_CLONE:
     case IDM_WIPE:
     case IDM_FIND_FILES:

@@ -2,6 +2,9 @@
 
 #include "res/ids.h"
 
+DialogTemplate PartitionRecordDialog();  // res/utility_dialogs_rec.cpp
+DialogTemplate BootRecordDialog();       // res/utility_dialogs_rec.cpp
+
 namespace {
 
 using K = ControlKind;
@@ -87,7 +90,9 @@ MenuTemplate MainMenu() {
 }  // namespace
 
 const std::vector<DialogTemplate>& AllDialogTemplates() {
-  static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog()};
+  static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog(),
+                                                     PartitionRecordDialog(),
+                                                     BootRecordDialog()};
   return all;
 }
 

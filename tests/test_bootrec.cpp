@@ -11,6 +11,10 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/frontend.h"
+#include "platform/headless/headless.h"
+#include "platform/window.h"
+#include "res/ids.h"
 #include "test_support.h"
 #include "utils/boot_stub.h"
 #include "utils/bootrec.h"
@@ -351,4 +355,72 @@ TEST_F(BootrecToolTest, AFailedWriteEndsInExitOne) {
   fs::permissions(img, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   if (Run("id -u").starts_with("0")) GTEST_SKIP() << "root writes read-only files";
   EXPECT_EQ(RunCli(args).status, 1);
+}
+
+// The dialogs through their models: the question names the drive and the
+// sectors, No writes nothing, Yes writes and says where the undo file is.
+class RecordDialogTest : public BootrecToolTest {
+ protected:
+  fs::path OpenWithImage() {
+    const fs::path img = MakeSparseFile("dlg.img", 8u << 20);
+    OpenMainWindow({img.string()});
+    const int row = ListView_GetItemCount(ctx().phy_list) - 1;
+    ClickListRow(ctx().main_dlg, IDC_PHY_LIST, row, HitPart::Label);
+    DrainQueue();
+    return img;
+  }
+  void RunDialogOnce(int command, int dialog, int write, int exit) {
+    headless::PostCommandAfterSteps(0, dialog, write);
+    headless::PostCommandAfterSteps(1, dialog, exit);
+    PostCommand(ctx().main_dlg, command);
+    DrainQueue();
+  }
+  static const headless::BoxRecord* LastQuestion() {
+    const headless::BoxRecord* q = nullptr;
+    for (const auto& b : headless::Boxes())
+      if (b.buttons == MB_YESNO) q = &b;
+    return q;
+  }
+};
+
+TEST_F(RecordDialogTest, BootRecordDialogAsksThenWrites) {
+  const fs::path img = OpenWithImage();
+  const auto blank = Bytes(img);
+  headless::AnswerMessageBox(IDNO);
+  RunDialogOnce(IDM_BUILD_BOOTREC, IDD_BOOTREC, IDC_BR_WRITE, IDC_BR_EXIT);
+  const headless::BoxRecord* q = LastQuestion();
+  ASSERT_NE(q, nullptr);
+  EXPECT_NE(q->text.find(img.string()), std::string::npos) << q->text;
+  EXPECT_NE(q->text.find("sectors 63-63"), std::string::npos) << q->text;
+  EXPECT_NE(q->text.find("sectors 16383-16383"), std::string::npos) << "the backup in the last sector: " << q->text;
+  EXPECT_EQ(Bytes(img), blank);
+  EXPECT_EQ(ctx().bootrec_dlg, nullptr);
+
+  headless::AnswerMessageBox(IDYES);
+  RunDialogOnce(IDM_BUILD_BOOTREC, IDD_BOOTREC, IDC_BR_WRITE, IDC_BR_EXIT);
+  const auto built = Bytes(img);
+  EXPECT_EQ(std::string(built.data() + 63 * 512 + 3, 8), "NTFS    ");
+  EXPECT_EQ(std::string(built.data() + 16383 * 512 + 3, 8), "NTFS    ");
+  ASSERT_FALSE(headless::Boxes().empty());
+  EXPECT_NE(headless::Boxes().back().text.find("retrova/undo/dlg.img-lba63-"), std::string::npos)
+      << headless::Boxes().back().text;
+}
+
+TEST_F(RecordDialogTest, PartitionRecordDialogWritesAnEntryAndNoSelectionOpensNothing) {
+  const fs::path img = OpenWithImage();
+  headless::AnswerMessageBox(IDYES);
+  RunDialogOnce(IDM_BUILD_PARTREC, IDD_PARTREC, IDC_PR_WRITE, IDC_PR_EXIT);
+  const auto b = Bytes(img);
+  EXPECT_EQ(static_cast<std::uint8_t>(b[510]), 0x55);
+  EXPECT_EQ(static_cast<std::uint8_t>(b[446 + 4]), 0x07);
+  EXPECT_EQ(le::U32(std::span(reinterpret_cast<const std::uint8_t*>(b.data()), 512), 446 + 8), 63u);
+  EXPECT_EQ(le::U32(std::span(reinterpret_cast<const std::uint8_t*>(b.data()), 512), 446 + 12), 16384u - 63);
+  // A scan running: the command is ignored.
+  const std::size_t boxes = headless::Boxes().size();
+  ctx().scan_running = 1;
+  PostCommand(ctx().main_dlg, IDM_BUILD_PARTREC);
+  PostCommand(ctx().main_dlg, IDM_BUILD_BOOTREC);
+  DrainQueue();
+  ctx().scan_running = 0;
+  EXPECT_EQ(headless::Boxes().size(), boxes);
 }
