@@ -424,3 +424,24 @@ TEST_F(RecordDialogTest, PartitionRecordDialogWritesAnEntryAndNoSelectionOpensNo
   ctx().scan_running = 0;
   EXPECT_EQ(headless::Boxes().size(), boxes);
 }
+
+// A FAT16 volume whose reserved area mkfs.fat made 4 sectors: rebuilt with
+// its own reserved count it reads as before; the fixed 1 would move the FATs.
+TEST_F(BootrecToolTest, RebuiltFat16VolumeKeepsItsReservedArea) {
+  if (!Have("mkfs.fat") || !Have("fsck.fat")) GTEST_SKIP() << "dosfstools missing: the FAT16 check is skipped";
+  const fs::path img = TempDir() / "fat16.img";
+  ASSERT_EQ(std::system(("mkfs.fat -F 16 -s 4 -R 4 -C " + Quoted(img) + " 32768 >/dev/null 2>&1").c_str()), 0);
+  const auto made = Bytes(img);
+  const auto* b = reinterpret_cast<const std::uint8_t*>(made.data());
+  ASSERT_EQ(le::U16(std::span(b, 512), 14), 4);
+  const std::string before = Run("fsck.fat -n " + Quoted(img));
+  ZeroSectors(img, 0, 1);
+  const std::string base = "bootrec " + Quoted(img) + " --fs fat16 --lba 0 --total 65536 --cluster-sectors 4 "
+                           "--fat-sectors " + std::to_string(le::U16(std::span(b, 512), 22));
+  ASSERT_EQ(RunCli(base + " --reserved 1 --yes").status, 0);
+  EXPECT_NE(Run("fsck.fat -n " + Quoted(img)), before) << "the wrong reserved area is seen";
+  ASSERT_EQ(RunCli(base + " --reserved 4 --yes").status, 0);
+  const std::string after = Run("fsck.fat -n " + Quoted(img));
+  EXPECT_EQ(FsckSummary(after), FsckSummary(before)) << after;
+  EXPECT_EQ(after.find("corrupt"), std::string::npos) << after;
+}
