@@ -17,6 +17,7 @@
 #include "scan/logical_scan.h"
 #include "scan/records.h"
 #include "scan/tree.h"
+#include "utils/rec_dialogs.h"
 #include "volume/logdrive.h"
 #include "volume/physcan.h"
 
@@ -58,7 +59,11 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
       ExitApp(ctx, 0);
       break;
     case IDM_BUILD_PARTREC:
+      if (UtilityAllowed(ctx)) BuildPartitionRecordCmd(ctx);
+      break;
     case IDM_BUILD_BOOTREC:
+      if (UtilityAllowed(ctx)) BuildBootRecordCmd(ctx);
+      break;
     case IDM_CLONE:
     case IDM_WIPE:
       if (UtilityAllowed(ctx)) NotYetBuiltCommand(id);

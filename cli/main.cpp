@@ -10,6 +10,7 @@
 #include "app/shell.h"
 #include "cli/cli.h"
 #include "cli/output.h"
+#include "cli/write_plan.h"
 
 #ifndef RETROVA_VERSION
 #error "RETROVA_VERSION comes from the build"
@@ -170,6 +171,12 @@ int main(int argc, char** argv) {
   AddScanArguments(*find, find_options.scan);
   AddFinderOptions(*find, find_options.select);
 
+  // Boot record, partition record and undo: each verb runs from its callback.
+  int write_verb_status = -1;
+  cli::AddBootrecVerb(app, write_verb_status);
+  cli::AddPartrecVerb(app, write_verb_status);
+  cli::AddRestoreVerb(app, write_verb_status);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -201,6 +208,7 @@ int main(int argc, char** argv) {
   } else if (*find) {
     status = cli::CmdFind(find_options);
   }
+  if (write_verb_status >= 0) status = write_verb_status;
   if (debug) PrintDebugLines();
   return status;
 }

@@ -14,6 +14,7 @@ inline constexpr unsigned MB_ICONSTOP = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr unsigned MB_DEFBUTTON2 = 0x100;  // No is the default of a Yes/No box
 inline constexpr unsigned MB_TYPEMASK = 0xF;
 inline constexpr unsigned MB_ICONMASK = 0xF0;
 inline constexpr int IDYES = 6;

@@ -84,5 +84,35 @@ inline constexpr int IDM_FINDER_MARK_ALL = 40033;
 inline constexpr int IDM_FINDER_UNMARK_ALL = 40034;
 inline constexpr int IDM_FINDER_STOP_COPY = 40035;
 
+// Build Partition Record (dialog 130) and Build Boot Record (dialog 131)
+inline constexpr int IDD_PARTREC = 130;
+inline constexpr int IDD_BOOTREC = 131;
+inline constexpr int IDC_PR_BOOTABLE = 1060;
+inline constexpr int IDC_PR_START_HEAD = 1061;
+inline constexpr int IDC_PR_START_SECTOR = 1062;
+inline constexpr int IDC_PR_START_CYL = 1063;
+inline constexpr int IDC_PR_END_HEAD = 1064;
+inline constexpr int IDC_PR_END_SECTOR = 1065;
+inline constexpr int IDC_PR_END_CYL = 1066;
+inline constexpr int IDC_PR_RESERVED = 1067;
+inline constexpr int IDC_PR_TOTAL = 1068;
+inline constexpr int IDC_PR_FS = 1069;
+inline constexpr int IDC_PR_WRITE = 1070;
+inline constexpr int IDC_PR_LBA = 1071;
+inline constexpr int IDC_PR_DRIVE = 1072;
+inline constexpr int IDC_PR_EXIT = 1059;
+inline constexpr int IDC_BR_EXIT = 1073;
+inline constexpr int IDC_BR_WRITE = 1074;
+inline constexpr int IDC_BR_LBA = 1075;
+inline constexpr int IDC_BR_TOTAL = 1076;
+inline constexpr int IDC_BR_OS = 1077;
+inline constexpr int IDC_BR_FS = 1078;
+inline constexpr int IDC_BR_START_CLUSTER = 1079;
+inline constexpr int IDC_BR_FAT_SECTORS = 1080;
+inline constexpr int IDC_BR_DRIVE = 1082;
+inline constexpr int IDC_BR_CLUSTER = 1083;
+inline constexpr int IDC_BR_RESERVED = 1190;
+inline constexpr int IDC_BR_MFTMIRR = 1191;
+
 // System commands
 inline constexpr unsigned SC_CLOSE = 0xF060;

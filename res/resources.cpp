@@ -2,6 +2,9 @@
 
 #include "res/ids.h"
 
+DialogTemplate PartitionRecordDialog();  // res/utility_dialogs_rec.cpp
+DialogTemplate BootRecordDialog();       // res/utility_dialogs_rec.cpp
+
 namespace {
 
 using K = ControlKind;
@@ -88,7 +91,9 @@ MenuTemplate MainMenu() {
 
 const std::vector<DialogTemplate>& AllDialogTemplates() {
   static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog(),
-                                                         FinderDialog()};
+                                                         FinderDialog(),
+                                                         PartitionRecordDialog(),
+                                                         BootRecordDialog()};
   return all;
 }
 

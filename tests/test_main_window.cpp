@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, ExitIsRefusedWhileAScanRunsEnterEscapeAndIdleTerminateDoN
 
 TEST_F(MainWindowTest, UtilitiesAndFinderAreIgnoredWhileAScanOrTheFindersCopyRuns) {
   OpenMainWindow();
-  const int utilities[] = {IDM_BUILD_PARTREC, IDM_BUILD_BOOTREC, IDM_CLONE, IDM_WIPE};
+  const int utilities[] = {IDM_CLONE, IDM_WIPE};
   for (int* busy : {&ctx().scan_running, &ctx().finder_copy_running}) {
     *busy = 1;
     for (int id : utilities) Command(id);
