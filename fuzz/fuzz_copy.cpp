@@ -13,8 +13,9 @@
 // untouched, and every new entry is a plain file or folder. Everything is
 // removed before the next input.
 //
-// The process works in a folder of its own from the first input on: give
-// the corpus and -artifact_prefix as absolute paths.
+// Each input runs in a folder of its own: give the corpus and
+// -artifact_prefix as absolute paths.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,8 +43,10 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxImage = 256 * 1024;
 
-// The folders of a run: <base>/dest receives the copy; <base>/outside and
-// <base>/cwd (the process's working directory) must stay empty.
+// The folders of one input, all removed when it is done (libFuzzer ends the
+// process without running destructors of statics): <base>/dest receives the
+// copy; <base>/outside and <base>/cwd (the working directory meanwhile)
+// must stay empty.
 class Sandbox {
  public:
   Sandbox() {
@@ -51,12 +54,16 @@ class Sandbox {
     base_ = fs::temp_directory_path(ec) / ("retrova-fuzz-copy-" + std::to_string(::getpid()));
     fs::create_directories(base_ / "cwd", ec);
     fs::create_directories(base_ / "outside", ec);
-    ok_ = !ec && ::chdir((base_ / "cwd").c_str()) == 0;
+    ok_ = !ec && home_ >= 0 && ::chdir((base_ / "cwd").c_str()) == 0;
   }
   ~Sandbox() {
     std::error_code ec;
+    if (home_ >= 0 && ::fchdir(home_) != 0) __builtin_trap();
+    if (home_ >= 0) ::close(home_);
     fs::remove_all(base_, ec);
   }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
   bool ok() const { return ok_; }
   fs::path dest() const { return base_ / "dest"; }
 
@@ -117,6 +124,7 @@ class Sandbox {
     return out;
   }
 
+  int home_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);  // the working directory before
   fs::path base_;
   bool ok_ = false;
   std::map<fs::path, Entry> before_;
@@ -149,14 +157,15 @@ Volume BuildVolume(std::span<const std::uint8_t> in, bool ntfs) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fuzz::ImageFile image("fuzz_copy");
   static fuzz::EmptyDriveSource no_drives;
-  static Sandbox sandbox;
-  if (!image.ok() || !no_drives.ok() || !sandbox.ok() || size < 1 + fuzz::kHeader) return 0;
+  if (!image.ok() || !no_drives.ok() || size < 1 + fuzz::kHeader) return 0;
   const std::uint8_t mode = data[0];
   const bool ntfs = mode & 1, flat = mode & 2, slow = mode & 4;
   const std::span<const std::uint8_t> in(data + 1, std::min(size - 1, kMaxImage));
   const Volume v = BuildVolume(in, ntfs);
   if (!image.Write(v.image, v.file_size)) return 0;
 
+  Sandbox sandbox;
+  if (!sandbox.ok()) return 0;
   fuzz::MainWindow w;
   AppContext& ctx = App();
   if (!w.ok() || !AddImageFile(ctx, image.path())) return 0;
