@@ -29,6 +29,7 @@
 #include "disk/phydrive.h"
 #include "fat/fat.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_volumes.h"
 #include "platform/bytes.h"
 #include "volume/mount.h"
 #include "volume/partition.h"
@@ -36,80 +37,14 @@
 
 namespace {
 
-constexpr std::size_t kHeader = 8;
 constexpr std::size_t kMaxImage = 256 * 1024;
-constexpr std::uint64_t kMaxDataSectors = 512;
-constexpr std::uint64_t kReserved = 2;
 constexpr std::size_t kMaxDecodedSlots = 128;
 constexpr int kYear = 2024;  // fixed, so that a crash reproduces in any year
 
-void Put(std::span<std::uint8_t> s, std::size_t o, std::uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) s[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-struct Layout {
-  std::array<std::uint8_t, kSectorSize> boot{};
-  std::vector<std::uint8_t> image;
-  std::size_t data_offset = 0;  // of the data area in the image
-};
-
-// The fixed boot record: 2 reserved sectors, 2 FATs just large enough.
-Layout TemplateVolume(std::span<const std::uint8_t> in) {
-  Layout l;
-  const std::uint64_t spc = 1ULL << (in[0] & 3);
-  const std::uint64_t clusters = std::min<std::uint64_t>(16 + le::U16(in, 1) % 497, kMaxDataSectors / spc);
-  const std::uint64_t fat_sectors = ((clusters + 2) * 4 + kSectorSize - 1) / kSectorSize;
-  const std::uint64_t total = kReserved + 2 * fat_sectors + clusters * spc;
-  std::span<std::uint8_t> b(l.boot);
-  b[0] = 0xEB;
-  b[1] = 0x58;
-  b[2] = 0x90;
-  std::memcpy(&b[3], "MSWIN4.1", 8);
-  Put(b, 11, 512, 2);
-  b[13] = static_cast<std::uint8_t>(spc);
-  Put(b, 14, kReserved, 2);
-  b[16] = 2;
-  b[21] = 0xF8;
-  Put(b, 32, total, 4);
-  Put(b, 36, fat_sectors, 4);
-  Put(b, 44, le::U16(in, 3), 4);
-  Put(b, 50, 6, 2);
-  std::memcpy(&b[82], "FAT32   ", 8);
-  Put(b, 510, 0xAA55, 2);
-
-  const std::span<const std::uint8_t> body = in.subspan(kHeader);
-  const bool own_fat2 = in[0] & 8;
-  const std::size_t fat_bytes = fat_sectors * kSectorSize;
-  l.image.assign(total * kSectorSize, 0);
-  std::copy(l.boot.begin(), l.boot.end(), l.image.begin());
-  std::size_t pos = kReserved * kSectorSize;
-  const std::size_t fat1 = std::min(body.size(), fat_bytes);
-  std::copy_n(body.begin(), fat1, l.image.begin() + static_cast<std::ptrdiff_t>(pos));
-  std::span<const std::uint8_t> rest = body.subspan(fat1);
-  if (own_fat2) {
-    const std::size_t fat2 = std::min(rest.size(), fat_bytes);
-    std::copy_n(rest.begin(), fat2, l.image.begin() + static_cast<std::ptrdiff_t>(pos + fat_bytes));
-    rest = rest.subspan(fat2);
-  } else {
-    std::copy_n(l.image.begin() + static_cast<std::ptrdiff_t>(pos), fat_bytes,
-                l.image.begin() + static_cast<std::ptrdiff_t>(pos + fat_bytes));
-  }
-  l.data_offset = pos + 2 * fat_bytes;
-  const std::size_t data = std::min(rest.size(), l.image.size() - l.data_offset);
-  std::copy_n(rest.begin(), data, l.image.begin() + static_cast<std::ptrdiff_t>(l.data_offset));
-  return l;
-}
-
-// The boot record as the input has it; the volume is whatever follows.
-Layout RawVolume(std::span<const std::uint8_t> in) {
-  Layout l;
-  const std::span<const std::uint8_t> body = in.subspan(kHeader);
-  std::copy_n(body.begin(), std::min(body.size(), l.boot.size()), l.boot.begin());
-  l.image.assign(body.begin(), body.end());
-  l.image.resize(std::max<std::size_t>((l.image.size() + kSectorSize - 1) / kSectorSize, 16) * kSectorSize);
-  l.data_offset = kSectorSize;
-  return l;
-}
+using fuzz::kHeader;
+using fuzz::fat_volume::Layout;
+using fuzz::fat_volume::RawVolume;
+using fuzz::fat_volume::TemplateVolume;
 
 // Properties every entry has, whatever its bytes.
 void DecodeSlot(const LOGDRIVE_INFO& vol, std::span<const std::uint8_t> e) {

@@ -26,6 +26,7 @@
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_volumes.h"
 #include "ntfs/ntfs_scan.h"
 #include "platform/bytes.h"
 #include "volume/mount.h"
@@ -34,59 +35,12 @@
 
 namespace {
 
-constexpr std::size_t kHeader = 8;
 constexpr std::size_t kMaxImage = 256 * 1024;
-constexpr std::uint64_t kMftCluster = 4;
 
-void Put(std::span<std::uint8_t> s, std::size_t o, std::uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) s[o + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-struct Layout {
-  std::array<std::uint8_t, kSectorSize> boot{};
-  std::vector<std::uint8_t> image;
-  std::size_t file_size = 0;
-};
-
-std::uint64_t Sectors(std::size_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
-
-Layout TemplateVolume(std::span<const std::uint8_t> in) {
-  Layout l;
-  const std::uint64_t spc = 1ULL << (in[0] & 3);
-  const std::span<const std::uint8_t> body = in.subspan(kHeader);
-  const std::uint64_t mft_lba = kMftCluster * spc;
-  const std::uint64_t used = mft_lba + Sectors(body.size());
-  const std::uint64_t total = used + le::U16(in, 1) % 2048 + 1;
-  std::span<std::uint8_t> b(l.boot);
-  b[0] = 0xEB;
-  b[1] = 0x52;
-  b[2] = 0x90;
-  std::memcpy(&b[3], "NTFS    ", 8);
-  Put(b, 11, 512, 2);
-  b[13] = static_cast<std::uint8_t>(spc);
-  b[21] = 0xF8;
-  Put(b, 40, total, 8);
-  Put(b, 48, kMftCluster, 8);
-  Put(b, 56, total / spc / 2, 8);
-  Put(b, 64, 246, 4);  // 2^10-byte records
-  Put(b, 68, 1, 4);
-  Put(b, 510, 0xAA55, 2);
-  l.image.assign(used * kSectorSize, 0);
-  std::copy(l.boot.begin(), l.boot.end(), l.image.begin());
-  std::copy(body.begin(), body.end(), l.image.begin() + static_cast<std::ptrdiff_t>(mft_lba * kSectorSize));
-  l.file_size = (in[0] & 8) ? l.image.size() : (total + 1) * kSectorSize;
-  return l;
-}
-
-Layout RawVolume(std::span<const std::uint8_t> in) {
-  Layout l;
-  const std::span<const std::uint8_t> body = in.subspan(kHeader);
-  std::copy_n(body.begin(), std::min(body.size(), l.boot.size()), l.boot.begin());
-  l.image.assign(body.begin(), body.end());
-  l.image.resize(std::max<std::uint64_t>(Sectors(l.image.size()), 16) * kSectorSize);
-  l.file_size = l.image.size() + ((in[0] & 8) ? 0 : (le::U16(in, 1) % 2048) * kSectorSize);
-  return l;
-}
+using fuzz::kHeader;
+using fuzz::ntfs_volume::Layout;
+using fuzz::ntfs_volume::RawVolume;
+using fuzz::ntfs_volume::TemplateVolume;
 
 // What every scan leaves, finished or stopped.
 void CheckAfterScan(const AppContext& ctx, const LOGDRIVE_INFO& vol) {

@@ -4,7 +4,7 @@ reach the deeper code at once (a partition table with an extended chain,
 mountable boot records, a FAT32 volume with long names, deleted entries and
 subdirectories). The fuzzer mutates from there.
 
-usage: fuzz/make_seeds.py OUTDIR   (makes OUTDIR/{partition,bootrec,fat})
+usage: fuzz/make_seeds.py OUTDIR   (makes OUTDIR/{partition,bootrec,fat,ntfs_scan,copy})
 """
 import os
 import struct
@@ -199,10 +199,23 @@ def ntfs_scan_seeds():
     return seeds
 
 
+def copy_seeds():
+    """fuzz_copy's inputs: a mode byte (bit 0 NTFS, bit 1 flat, bit 2 slow scan too) and a fuzz_fat or fuzz_ntfs_scan input."""
+    seeds = {}
+    for name, data in fat_seeds().items():
+        seeds['fat_' + name] = bytes([0]) + data
+        seeds['fat_flat_' + name] = bytes([2]) + data
+    ntfs = ntfs_scan_seeds()
+    seeds['ntfs_demo_mft'] = bytes([1]) + ntfs['demo_mft']
+    seeds['ntfs_flat_demo_mft'] = bytes([3]) + ntfs['demo_mft']
+    seeds['ntfs_raw_volume'] = bytes([5]) + ntfs['raw_volume']
+    return seeds
+
+
 def main():
     out = sys.argv[1]
     for name, seeds in (('partition', partition_seeds()), ('bootrec', bootrec_seeds()), ('fat', fat_seeds()),
-                        ('ntfs_scan', ntfs_scan_seeds())):
+                        ('ntfs_scan', ntfs_scan_seeds()), ('copy', copy_seeds())):
         d = os.path.join(out, name)
         os.makedirs(d, exist_ok=True)
         for seed, data in seeds.items():
