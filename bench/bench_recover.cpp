@@ -3,8 +3,8 @@
 //
 //   `retrova-cli recover IMAGE LBA DEST` (Root ticked, the copy with
 //   directories) against `tsk_recover -a -o LBA IMAGE DIR`, on the FAT32
-//   volume of 50,000 files with content and the NTFS volume of 100,000 empty
-//   files (bench_support.h). Target: at most 1.0 x tsk_recover's time.
+//   volume of 50,000 files with content and the NTFS volume of 100,000 files
+//   of one line each (bench_support.h). Target: at most 1.0 x tsk_recover's time.
 //
 // Every file both write must hold the same bytes. The two lay out their
 // output differently: the copy puts the volume under DEST/Root and names the
@@ -127,7 +127,7 @@ Verdict Bench(const char* name, const fs::path& image, std::uint64_t lba_number,
   const Comparison cmp = Compare(p);
   const double ratio_wall = mine.wall / ref.wall, ratio_cpu = mine.cpu / ref.cpu;
   const bool time_ok = std::min(ratio_wall, ratio_cpu) <= kTimeTarget;
-  // tsk_recover writes no file for an empty one: on the NTFS volume there is nothing to compare.
+  // tsk_recover writes no file for an empty one: a volume of empty files leaves nothing to compare.
   const bool same = cmp.same == cmp.both && (cmp.both > 0 || cmp.tsk_files == 0);
   std::printf("%s\n", name);
   std::printf("  tsk_recover -a       %.3f s wall, cpu %.3f s (best of %d), %" PRIu64 " files\n", ref.wall, ref.cpu,
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
   if (ntfs && v.ran) {
     const fs::path image = bench::NtfsFilesImage();
     const Verdict one = image.empty() ? Verdict{false, false}
-                                      : Bench("NTFS, 100,000 empty files", image, bench::kNtfsStartLba, p);
+                                      : Bench("NTFS, 100,000 files", image, bench::kNtfsStartLba, p);
     v = {v.ran && one.ran, v.inside && one.inside};
   }
   fs::remove_all(work);

@@ -186,8 +186,12 @@ inline bool FillNtfsMount(const fs::path& root) {
       std::snprintf(name, sizeof name, "Document %04d-%02d with a long file name.txt", d, f);
       std::snprintf(dos, sizeof dos, "DOC%05d.TXT", f);
       const fs::path file = dir / name;
+      // A line of text each (resident data), so a copy-out has bytes to compare.
+      const std::string text = std::string(name) + "\n";
       const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-      if (fd < 0 || ::close(fd) != 0 || !SetDosName(file, dos)) return false;
+      if (fd < 0) return false;
+      const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+      if (::close(fd) != 0 || !written || !SetDosName(file, dos)) return false;
     }
   }
   return true;
@@ -233,7 +237,7 @@ inline bool MakeNtfsFilesImage(const fs::path& work, const fs::path& image) {
                   " oflag=seek_bytes conv=notrunc,sparse status=none");
 }
 
-inline fs::path NtfsFilesImage() { return CachedImage("ntfs-100000-files.img", MakeNtfsFilesImage); }
+inline fs::path NtfsFilesImage() { return CachedImage("ntfs-100000-text-files.img", MakeNtfsFilesImage); }
 
 // The best wall and the best CPU time over several runs, each kept apart:
 // on a busy machine the CPU time is the steadier measure of a program's cost.
