@@ -16,6 +16,8 @@ inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr unsigned MB_TYPEMASK = 0xF;
 inline constexpr unsigned MB_ICONMASK = 0xF0;
+// The second button (No) is the default: Enter or an unanswered box says No.
+inline constexpr unsigned MB_DEFBUTTON2 = 0x100;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 

@@ -1,0 +1,146 @@
+#include "utils/wipe.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "app/context.h"
+#include "disk/bulk_write.h"
+#include "disk/phydrive.h"
+#include "platform/aligned_buffer.h"
+
+namespace {
+
+// xorshift64*: fast enough to fill a megabyte far quicker than it is written,
+// and replayable from its seed for the read-back.
+struct RandomStream {
+  std::uint64_t state;
+  void Fill(std::span<std::uint8_t> out) {
+    for (std::size_t i = 0; i < out.size(); i += 8) {
+      state ^= state >> 12;
+      state ^= state << 25;
+      state ^= state >> 27;
+      const std::uint64_t v = state * 0x2545F4914F6CDD1DULL;
+      std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, out.size() - i));
+    }
+  }
+};
+
+std::uint64_t NewSeed() {
+  std::random_device rd;
+  const std::uint64_t seed = (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
+  return seed != 0 ? seed : 0x9E3779B97F4A7C15ULL;
+}
+
+// The pattern of pass p: 0x00, 0xFF, or random (-1).
+int PassPattern(const WipeRequest& r, std::uint32_t pass) {
+  if (r.method == WipeMethod::Dod && pass < 2) return pass == 0 ? 0x00 : 0xFF;
+  return -1;
+}
+
+}  // namespace
+
+std::uint32_t WipePasses(const WipeRequest& r) { return r.method == WipeMethod::Dod ? 3 : r.iterations; }
+
+std::string CheckWipe(const WipeRequest& r, const MountTables& tables) {
+  if (!r.target) return "Choose a drive to wipe.";
+  if (r.method == WipeMethod::UserDefined && (r.iterations == 0 || r.iterations > kMaxWipeIterations))
+    return "Iterations must be 1 to " + std::to_string(kMaxWipeIterations) + ".";
+  if (std::string e = CheckRange(*r.target, r.start, r.total, "Target"); !e.empty()) return e;
+  return CheckNotMounted(*r.target, tables);
+}
+
+std::string DescribeWipe(const WipeRequest& r) {
+  char text[600];
+  const std::string how = r.method == WipeMethod::Dod
+                              ? std::string("DOD wipe: zeros, ones, random, read back")
+                              : std::to_string(r.iterations) + " pass(es) of random data";
+  std::snprintf(text, sizeof text,
+                "Wipe %" PRIu64 " sectors of %s, sectors %" PRIu64 "-%" PRIu64 " (%s).\n"
+                "No undo is kept: the data in this range is destroyed.",
+                r.total, DriveLabel(*r.target).c_str(), r.start, r.start + r.total - 1, how.c_str());
+  return text;
+}
+
+WriteOutcome WipeSectors(AppContext& ctx, const WipeRequest& r, const UnitHook& after_unit) {
+  WriteOutcome out;
+  DriveWriter writer(*r.target);
+  if (!writer.is_open()) {
+    out.failed = true;
+    out.message = "Cannot open " + DriveLabel(*r.target) + " for writing: " + writer.error();
+    return out;
+  }
+  AlignedBuffer buffer(kTransferSectors * kSectorSize);
+  AlignedBuffer expected;
+  const std::uint32_t passes = WipePasses(r);
+  std::uint64_t progress = 0;
+  std::uint64_t last_seed = 0;
+  auto stop_requested = [&] { return ctx.wipe_running == 0; };
+  for (std::uint32_t pass = 0; pass < passes && !out.stopped; ++pass) {
+    const int pattern = PassPattern(r, pass);
+    RandomStream random{last_seed = NewSeed()};
+    if (pattern >= 0) std::memset(buffer.data(), pattern, buffer.size());
+    out.done = 0;
+    while (out.done < r.total) {
+      if (stop_requested()) {
+        out.stopped = true;
+        break;
+      }
+      const std::uint64_t n = std::min(kTransferSectors, r.total - out.done);
+      std::span<std::uint8_t> unit = buffer.span().first(n * kSectorSize);
+      if (pattern < 0) random.Fill(unit);
+      if (!writer.Write(r.start + out.done, unit)) {
+        char text[300];
+        std::snprintf(text, sizeof text, "Write failed at sector %" PRIu64 " of %s: %s", r.start + out.done,
+                      DriveLabel(*r.target).c_str(), writer.error().c_str());
+        out.failed = true;
+        out.message = text;
+        return out;
+      }
+      out.done += n;
+      progress += n;
+      if (after_unit) after_unit(progress);
+    }
+  }
+  if (!writer.Finish()) {
+    out.failed = true;
+    out.message = "Flushing " + DriveLabel(*r.target) + " failed: " + writer.error();
+    return out;
+  }
+  if (r.method != WipeMethod::Dod || out.stopped) return out;
+
+  // Read the last pass back: every sector must hold what was written.
+  expected = AlignedBuffer(buffer.size());
+  RandomStream replay{last_seed};
+  for (std::uint64_t at = 0; at < r.total;) {
+    if (stop_requested()) {
+      out.stopped = true;
+      break;
+    }
+    const std::uint64_t n = std::min(kTransferSectors, r.total - at);
+    std::span<std::uint8_t> got = buffer.span().first(n * kSectorSize);
+    std::span<std::uint8_t> want = expected.span().first(n * kSectorSize);
+    replay.Fill(want);
+    const std::uint64_t errors_before = r.target->read_errors;
+    const bool read = ReadSectors(ctx, *r.target, r.start + at, got) != 0;
+    if (!read || r.target->read_errors != errors_before || !std::equal(got.begin(), got.end(), want.begin())) {
+      for (std::uint64_t s = 0; s < n; ++s)
+        if (!read || !std::equal(got.begin() + s * kSectorSize, got.begin() + (s + 1) * kSectorSize,
+                                 want.begin() + s * kSectorSize))
+          ++out.read_errors;
+    }
+    at += n;
+    progress += n;
+    if (after_unit) after_unit(progress);
+  }
+  if (out.read_errors != 0) {
+    out.failed = true;
+    char text[300];
+    std::snprintf(text, sizeof text, "Read-back of %s: %" PRIu64 " sectors do not hold the last pass.",
+                  DriveLabel(*r.target).c_str(), out.read_errors);
+    out.message = text;
+  }
+  return out;
+}
