@@ -8,7 +8,9 @@
 
 #include "app/context.h"
 #include "bench_support.h"
+#include "disk/bulk_write.h"
 #include "disk/phydrive.h"
+#include "platform/aligned_buffer.h"
 #include "platform/frontend.h"
 #include "utils/clone.h"
 #include "utils/wipe.h"
@@ -57,18 +59,32 @@ int main() {
   const std::string dd_wipe =
       "dd if=/dev/zero of=" + dst + " bs=1M seek=1 count=" + std::to_string(kRangeMiB) + " conv=notrunc status=none";
 
-  const double dd_c = Seconds([&] { return bench::RunShell(dd_clone); });
-  const double dd_c_sync = Seconds([&] { return bench::RunShell(dd_clone + " conv=fdatasync"); });
-  const double ours_c = Seconds([&] {
-    ctx.clone_running = 1;
-    return !CopySectors(ctx, {s, d, 2048, 2048, kSectors}, nullptr).failed;
-  });
-  const double dd_w = Seconds([&] { return bench::RunShell(dd_wipe); });
-  const double dd_w_sync = Seconds([&] { return bench::RunShell(dd_wipe + " conv=fdatasync"); });
-  const double ours_w = Seconds([&] {
-    ctx.wipe_running = 1;
-    return !WipeSectors(ctx, {d, 2048, kSectors, WipeMethod::UserDefined, 1}, nullptr).failed;
-  });
+  // Alternating rounds, best of each: the machine is shared.
+  const int rounds = std::getenv("BENCH_ROUNDS") ? std::atoi(std::getenv("BENCH_ROUNDS")) : 3;
+  double dd_c = 1e9, dd_c_sync = 1e9, ours_c = 1e9, dd_w = 1e9, dd_w_sync = 1e9, ours_w = 1e9, ours_zero = 1e9;
+  auto best = [](double& b, double t) { if (t > 0 && t < b) b = t; };
+  for (int round = 0; round < rounds; ++round) {
+    best(dd_c, Seconds([&] { return bench::RunShell(dd_clone); }));
+    best(dd_c_sync, Seconds([&] { return bench::RunShell(dd_clone + " conv=fdatasync"); }));
+    best(ours_c, Seconds([&] {
+           ctx.clone_running = 1;
+           return !CopySectors(ctx, {s, d, 2048, 2048, kSectors}, nullptr).failed;
+         }));
+    best(dd_w, Seconds([&] { return bench::RunShell(dd_wipe); }));
+    best(dd_w_sync, Seconds([&] { return bench::RunShell(dd_wipe + " conv=fdatasync"); }));
+    best(ours_w, Seconds([&] {
+           ctx.wipe_running = 1;
+           return !WipeSectors(ctx, {d, 2048, kSectors, WipeMethod::UserDefined, 1}, nullptr).failed;
+         }));
+    // The write path alone, zeros as dd writes them: the cost of the random data aside.
+    best(ours_zero, Seconds([&] {
+           DriveWriter w(*d);
+           AlignedBuffer zeros(kMiB);
+           for (std::uint64_t i = 0; i < kRangeMiB; ++i)
+             if (!w.Write(2048 + i * 2048, zeros.span())) return false;
+           return w.Finish();
+         }));
+  }
   FreePhyDrive(s);
   FreePhyDrive(d);
 
@@ -77,6 +93,8 @@ int main() {
   std::printf("wipe 2 GiB, one random pass: ours %.0f MiB/s; dd zeros %.0f MiB/s (ratio %.2f); "
               "dd+fdatasync %.0f MiB/s (ratio %.2f)\n",
               Rate(ours_w), Rate(dd_w), Rate(ours_w) / Rate(dd_w), Rate(dd_w_sync), Rate(ours_w) / Rate(dd_w_sync));
+  std::printf("write path alone, 2 GiB of zeros: ours %.0f MiB/s (ratio %.2f to dd zeros)\n", Rate(ours_zero),
+              Rate(ours_zero) / Rate(dd_w));
   const bool pass = Rate(ours_c) >= 0.8 * Rate(dd_c) && Rate(ours_w) >= 0.8 * Rate(dd_w);
   std::printf("%s (goal: >= 0.8 x dd)\n", pass ? "PASS" : "BELOW GOAL");
   return pass ? 0 : 1;

@@ -29,7 +29,9 @@ class DriveWriter {
 
  private:
   void Fail(int err);
+  static constexpr std::uint64_t kWriteBackChunk = 8u << 20;
   int fd_ = -1;
+  std::uint64_t flushed_to_ = 0;  // write-back started up to here
   std::uint64_t size_bytes_ = 0;
   std::string error_;
 };
