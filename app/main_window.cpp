@@ -16,6 +16,8 @@
 #include "scan/records.h"
 #include "scan/tree.h"
 #include "volume/logdrive.h"
+#include "utils/clone.h"
+#include "utils/wipe.h"
 #include "volume/physcan.h"
 
 namespace {
@@ -54,10 +56,14 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_EXIT:
       ExitApp(ctx, 0);
       break;
+    case IDM_CLONE:
+      if (UtilityAllowed(ctx)) CloneDrivesCommand(ctx);
+      break;
+    case IDM_WIPE:
+      if (UtilityAllowed(ctx)) WipeDriveCommand(ctx);
+      break;
     case IDM_BUILD_PARTREC:
     case IDM_BUILD_BOOTREC:
-    case IDM_CLONE:
-    case IDM_WIPE:
     case IDM_FIND_FILES:
       if (UtilityAllowed(ctx)) NotYetBuiltCommand(id);
       break;

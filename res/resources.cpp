@@ -1,6 +1,7 @@
 #include "res/resources.h"
 
 #include "res/ids.h"
+#include "res/utility_dialogs_clone.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ MenuTemplate MainMenu() {
 }  // namespace
 
 const std::vector<DialogTemplate>& AllDialogTemplates() {
-  static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog()};
+  static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog(),
+      CloneDialogTemplate(), WipeDialogTemplate()};
   return all;
 }
 

@@ -9,9 +9,12 @@
 
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
+#include "res/ids.h"
+#include "res/resources.h"
 #include "platform/sysio.h"
 #include "test_support.h"
 #include "utils/clone.h"
+#include "utils/progress_pie.h"
 #include "utils/wipe.h"
 
 namespace {
@@ -265,6 +268,123 @@ TEST_F(CloneWipeTest, CliWritesOnlyWithYes) {
   EXPECT_EQ(wipe.status, 0);
   EXPECT_NE(wipe.out.find("wiped\t100\t"), std::string::npos);
   ExpectOnlyRangeChanged(now, ReadAll(dst), 2900, 100);
+}
+
+}  // namespace
+
+namespace {
+
+class CloneWipeDialogTest : public RetrovaTest {
+ protected:
+  void Click(Dialog* dlg, int id) { SendMsg(Msg{dlg, MsgKind::Command, static_cast<std::uint32_t>(id)}); }
+  void SelectRow(Dialog* dlg, int list, int row) {
+    ClickListRow(dlg, list, row, HitPart::Label);
+    DrainQueue();
+  }
+  std::unique_ptr<Dialog> Open(int id, DlgProc proc) {
+    auto dlg = CreateDialogModel(id, proc, ctx().main_dlg);
+    SendMsg(Msg{dlg.get(), MsgKind::InitDialog, 0});
+    return dlg;
+  }
+};
+
+TEST_F(CloneWipeDialogTest, CloneTotalsFitAfterTheStartsAndExitStops) {
+  const auto a = WriteFile("a.img", RandomBytes(6000 * S, 20));
+  const auto b = WriteFile("b.img", RandomBytes(5000 * S, 21));
+  const auto a_before = ReadAll(a), b_before = ReadAll(b);
+  OpenMainWindow({a.string(), b.string()});
+  auto dlg = Open(IDD_CLONE, CloneDlgProc);
+  ListView* list = GetListView(dlg.get(), IDC_CLONE_LIST);
+  const int rows = ListView_GetItemCount(list);
+  ASSERT_GE(rows, 2);
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_CLONE_SOURCE), "None");
+  EXPECT_EQ(ListView_GetItemText(list, rows - 1, 1), "0.00 GB");
+  // Destination first, then a typed source start: Total is what fits after both.
+  SelectRow(dlg.get(), IDC_CLONE_LIST, rows - 1);
+  Click(dlg.get(), IDC_CLONE_PICK_DEST);
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_CLONE_TOTAL), "5000");
+  SetDlgItemText(dlg.get(), IDC_CLONE_SOURCE_START, "1500");
+  SelectRow(dlg.get(), IDC_CLONE_LIST, rows - 2);
+  Click(dlg.get(), IDC_CLONE_PICK_SOURCE);
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_CLONE_TOTAL), "4500");
+  EXPECT_NE(GetDlgItemText(dlg.get(), IDC_CLONE_SOURCE).find(" --  "), std::string::npos);
+
+  // Unanswered, the confirmation says No: nothing written.
+  Click(dlg.get(), IDC_CLONE_GO);
+  EXPECT_EQ(ReadAll(b), b_before);
+  // A Total past the destination's end is refused before writing.
+  SetDlgItemText(dlg.get(), IDC_CLONE_TOTAL, "5001");
+  SetDlgItemText(dlg.get(), IDC_CLONE_SOURCE_START, "0");
+  headless::AnswerMessageBox(IDYES);
+  Click(dlg.get(), IDC_CLONE_GO);
+  EXPECT_EQ(headless::Boxes().back().icon, MB_ICONSTOP);
+  EXPECT_EQ(ReadAll(b), b_before);
+
+  // Exit while copying stops after the first transfer and keeps the dialog.
+  SetDlgItemText(dlg.get(), IDC_CLONE_TOTAL, "4500");
+  headless::AnswerMessageBox(IDYES);
+  headless::PostCommandAfterSteps(0, IDD_CLONE, IDC_CLONE_EXIT);
+  Click(dlg.get(), IDC_CLONE_GO);
+  EXPECT_FALSE(dlg->ended);
+  EXPECT_EQ(ctx().clone_running, 0);
+  EXPECT_NE(headless::Boxes().back().text.find("Stopped after 2048 of 4500"), std::string::npos) << headless::Boxes().back().text;
+  const auto now = ReadAll(b);
+  EXPECT_EQ(Sectors(now, 0, 2048), Sectors(a_before, 0, 2048));
+  ExpectOnlyRangeChanged(b_before, now, 0, 2048);
+  EXPECT_TRUE(GetDlgItem(dlg.get(), IDC_CLONE_GO)->enabled);
+  PieChart* pie = GetPieChart(dlg.get(), IDC_CLONE_PIE);
+  ASSERT_NE(pie, nullptr);
+  // Exit while idle closes.
+  Click(dlg.get(), IDC_CLONE_EXIT);
+  EXPECT_TRUE(dlg->ended);
+}
+
+TEST_F(CloneWipeDialogTest, WipeKeepsTheTypedStartAndWritesAfterYes) {
+  const auto a = WriteFile("w.img", RandomBytes(3000 * S, 22));
+  const auto before = ReadAll(a);
+  OpenMainWindow({a.string()});
+  auto dlg = Open(IDD_WIPE, WipeDlgProc);
+  EXPECT_EQ(GetDlgItem(dlg.get(), IDC_WIPE_DOD)->check, 1);
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_WIPE_ITERATIONS), "3");
+  const int rows = ListView_GetItemCount(GetListView(dlg.get(), IDC_WIPE_LIST));
+  SetDlgItemText(dlg.get(), IDC_WIPE_START, "2000");
+  SelectRow(dlg.get(), IDC_WIPE_LIST, rows - 1);
+  Click(dlg.get(), IDC_WIPE_PICK);
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_WIPE_START), "2000");
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_WIPE_TOTAL), "1000");
+  Click(dlg.get(), IDC_WIPE_USER);
+  EXPECT_EQ(GetDlgItem(dlg.get(), IDC_WIPE_DOD)->check, 0);
+  SetDlgItemText(dlg.get(), IDC_WIPE_ITERATIONS, "1");
+  headless::AnswerMessageBox(IDYES);
+  Click(dlg.get(), IDC_WIPE_GO);
+  const auto& confirm = headless::Boxes().at(headless::Boxes().size() - 2);
+  EXPECT_EQ(confirm.buttons, MB_YESNO);
+  EXPECT_NE(confirm.text.find("sectors 2000-2999"), std::string::npos);
+  EXPECT_NE(confirm.text.find(a.string()), std::string::npos);
+  const auto now = ReadAll(a);
+  ExpectOnlyRangeChanged(before, now, 2000, 1000);
+  EXPECT_NE(Sectors(now, 2000, 1000), Sectors(before, 2000, 1000));
+  PieChart* pie = GetPieChart(dlg.get(), IDC_WIPE_PIE);
+  ASSERT_NE(pie, nullptr);
+  EXPECT_EQ(pie->label, "100.00 %");
+  EXPECT_EQ(pie->radius, 31);
+}
+
+TEST_F(CloneWipeDialogTest, PieShowsShareAndTimeLeft) {
+  auto dlg = CreateDialogModel(IDD_CLONE, CloneDlgProc, nullptr);
+  // A quarter done in 10 s: 30 s left.
+  PROGRESS_INFO p{1'000'000'000, 250, 1000, kProgressRunning};
+  ShowPieProgress(dlg.get(), kClonePie, p, 1'000'000'000 + 100'000'000);
+  PieChart* pie = GetPieChart(dlg.get(), IDC_CLONE_PIE);
+  EXPECT_DOUBLE_EQ(pie->fraction, 0.25);
+  EXPECT_EQ(pie->label, "25.00 %");
+  EXPECT_EQ(pie->centre_x, 280);
+  EXPECT_EQ(pie->pen_colour, RGB(0, 0, 100));
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_CLONE_REMAINING), "00:00:30");
+  p.phase = kProgressReset;
+  ShowPieProgress(dlg.get(), kClonePie, p, 0);
+  EXPECT_EQ(GetDlgItemText(dlg.get(), IDC_CLONE_REMAINING), "00:00:00");
+  EXPECT_EQ(pie->fraction, 0);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "platform/window.h"
 #include "utils/write_guard.h"
 
 struct AppContext;
@@ -46,5 +48,18 @@ std::string DescribeClone(const CloneRequest& r);
 // CheckClone.
 WriteOutcome CopySectors(AppContext& ctx, const CloneRequest& r, const UnitHook& after_unit);
 
-// Menu command "Clone Drives".
+// ---- The dialogs (shared by the wipe's) ----------------------------------------------
+
+// One row per drive of the main physical-drive list: "NAME -- MODEL" and its
+// size in GB; a failed insertion says so naming `who` ("AddCloneDrive").
+void AddDriveRows(AppContext& ctx, ListView* list, const char* who);
+// The drive of the list's selected row, or null.
+PHYDRIVE_INFO* SelectedDrive(const ListView* list);
+// "NAME --  MODEL" as the chosen-drive fields show it.
+std::string ChosenDriveText(const PHYDRIVE_INFO& d);
+// A sector number typed into a field: digits only.
+std::optional<std::uint64_t> SectorField(const Dialog* dlg, int id);
+
+// Menu command "Clone Drives": the modal dialog 132.
 void CloneDrivesCommand(AppContext& ctx);
+std::intptr_t CloneDlgProc(Dialog* dlg, const Msg& msg);

@@ -29,3 +29,4 @@ WriteOutcome WipeSectors(AppContext& ctx, const WipeRequest& r, const UnitHook& 
 
 // Menu command "Wipe Drive".
 void WipeDriveCommand(AppContext& ctx);
+std::intptr_t WipeDlgProc(Dialog* dlg, const Msg& msg);
