@@ -388,3 +388,27 @@ TEST_F(CloneWipeDialogTest, PieShowsShareAndTimeLeft) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CloneWipeDialogTest, DialogsStayShutWhileAScanOrTheFindersCopyRuns) {
+  OpenMainWindow();
+  // Opening a dialog clears the chosen drives; a marker left standing shows it never opened.
+  auto* marker = reinterpret_cast<PHYDRIVE_INFO*>(&ctx());
+  for (int* busy : {&ctx().scan_running, &ctx().finder_copy_running}) {
+    *busy = 1;
+    ctx().clone_source = ctx().wipe_target = marker;
+    SendMsg(Msg{ctx().main_dlg, MsgKind::Command, static_cast<std::uint32_t>(IDM_CLONE)});
+    SendMsg(Msg{ctx().main_dlg, MsgKind::Command, static_cast<std::uint32_t>(IDM_WIPE)});
+    EXPECT_EQ(ctx().clone_source, marker);
+    EXPECT_EQ(ctx().wipe_target, marker);
+    *busy = 0;
+  }
+  // Idle, they open (and, headless with nothing scripted, close again).
+  SendMsg(Msg{ctx().main_dlg, MsgKind::Command, static_cast<std::uint32_t>(IDM_CLONE)});
+  SendMsg(Msg{ctx().main_dlg, MsgKind::Command, static_cast<std::uint32_t>(IDM_WIPE)});
+  EXPECT_EQ(ctx().clone_source, nullptr);
+  EXPECT_EQ(ctx().wipe_target, nullptr);
+}
+
+}  // namespace
