@@ -20,17 +20,37 @@
 
 namespace {
 
-// xorshift64*: fast enough to fill a megabyte far quicker than it is written,
-// and replayable from its seed for the read-back.
+// Four independent xorshift128+ lanes: the compiler keeps them in vector
+// registers, so a megabyte is made several times faster than it is written;
+// replayable from its seed for the read-back. Not for secrets, only to
+// leave no pattern behind.
 struct RandomStream {
-  std::uint64_t state;
+  std::uint64_t s0[4], s1[4];
+  explicit RandomStream(std::uint64_t seed) {
+    for (int k = 0; k < 4; ++k) {
+      s0[k] = SplitMix(seed);
+      s1[k] = SplitMix(seed);
+    }
+  }
+  static std::uint64_t SplitMix(std::uint64_t& x) {
+    std::uint64_t z = (x += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  // out.size() is a whole number of sectors, so of 32-byte blocks.
   void Fill(std::span<std::uint8_t> out) {
-    for (std::size_t i = 0; i < out.size(); i += 8) {
-      state ^= state >> 12;
-      state ^= state << 25;
-      state ^= state >> 27;
-      const std::uint64_t v = state * 0x2545F4914F6CDD1DULL;
-      std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, out.size() - i));
+    for (std::size_t i = 0; i + 32 <= out.size(); i += 32) {
+      std::uint64_t v[4];
+      for (int k = 0; k < 4; ++k) {
+        std::uint64_t x = s0[k];
+        const std::uint64_t y = s1[k];
+        s0[k] = y;
+        x ^= x << 23;
+        s1[k] = x ^ y ^ (x >> 17) ^ (y >> 26);
+        v[k] = s1[k] + y;
+      }
+      std::memcpy(out.data() + i, v, sizeof v);
     }
   }
 };
@@ -87,7 +107,7 @@ WriteOutcome WipeSectors(AppContext& ctx, const WipeRequest& r, const UnitHook& 
   auto stop_requested = [&] { return ctx.wipe_running == 0; };
   for (std::uint32_t pass = 0; pass < passes && !out.stopped; ++pass) {
     const int pattern = PassPattern(r, pass);
-    RandomStream random{last_seed = NewSeed()};
+    RandomStream random(last_seed = NewSeed());
     if (pattern >= 0) std::memset(buffer.data(), pattern, buffer.size());
     out.done = 0;
     while (out.done < r.total) {
@@ -120,7 +140,7 @@ WriteOutcome WipeSectors(AppContext& ctx, const WipeRequest& r, const UnitHook& 
 
   // Read the last pass back: every sector must hold what was written.
   expected = AlignedBuffer(buffer.size());
-  RandomStream replay{last_seed};
+  RandomStream replay(last_seed);
   for (std::uint64_t at = 0; at < r.total;) {
     if (stop_requested()) {
       out.stopped = true;
