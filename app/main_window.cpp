@@ -6,11 +6,13 @@
 #include "app/status.h"
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
+#include "finder/finder.h"
 #include "platform/frontend.h"
 #include "recover/copy.h"
 #include "recover/verify.h"
 #include "res/ids.h"
 #include "res/resources.h"
+#include "savescan/save_scan.h"
 #include "scan/display.h"
 #include "scan/logical_scan.h"
 #include "scan/records.h"
@@ -49,9 +51,10 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_TERMINATE_SCAN:
       break;  // the running operation finds it through CheckTerminate
     case IDM_SAVE_SCAN:
+      SaveCurrentScan(ctx);
+      break;
     case IDM_LOAD_SCAN:
-      NotYetBuiltCommand(id);
-      SetStatusField(ctx, IDC_STATUS, "Idle...");
+      LoadScan(ctx);
       break;
     case IDM_EXIT:
       ExitApp(ctx, 0);
@@ -64,8 +67,10 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
       break;
     case IDM_BUILD_PARTREC:
     case IDM_BUILD_BOOTREC:
-    case IDM_FIND_FILES:
       if (UtilityAllowed(ctx)) NotYetBuiltCommand(id);
+      break;
+    case IDM_FIND_FILES:
+      if (UtilityAllowed(ctx)) OpenFileFinder(ctx);
       break;
     case IDM_ADD_DATA_STREAM:
       AddFileToDataStream(ctx);

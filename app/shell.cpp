@@ -10,7 +10,7 @@
 
 namespace {
 
-std::vector<std::string> g_debug_lines;
+std::deque<std::string> g_debug_lines;
 constexpr std::size_t kMaxDebugLines = 2000;
 
 }  // namespace
@@ -110,10 +110,10 @@ void DebugPrint(const char* fmt, ...) {
   va_start(ap, fmt);
   std::vsnprintf(buf, sizeof buf, fmt, ap);
   va_end(ap);
-  if (g_debug_lines.size() >= kMaxDebugLines) g_debug_lines.erase(g_debug_lines.begin());
+  if (g_debug_lines.size() >= kMaxDebugLines) g_debug_lines.pop_front();
   g_debug_lines.emplace_back(buf);
   AppContext& ctx = App();
   if (ctx.debug_wnd && ctx.debug_y + ctx.debug_line_height <= 600) ctx.debug_y += ctx.debug_line_height;
 }
 
-const std::vector<std::string>& DebugLines() { return g_debug_lines; }
+const std::deque<std::string>& DebugLines() { return g_debug_lines; }

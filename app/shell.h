@@ -3,6 +3,7 @@
 // the lists and trees.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,4 +34,4 @@ std::uint32_t DrawInfoTreeItem(CustomDraw& cd);
 // they are only kept here (bounded) for a front end or test that asks.
 void DebugPrint(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 int CreateDebugWindow(AppContext& ctx);
-const std::vector<std::string>& DebugLines();
+const std::deque<std::string>& DebugLines();

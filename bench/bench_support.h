@@ -4,9 +4,12 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include <functional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #ifndef RETROVA_BENCH_CACHE_DIR
@@ -102,23 +106,18 @@ inline bool MakeFatFilesImage(const fs::path& work, const fs::path& image) {
 
 inline fs::path FatFilesImage() { return CachedImage("fat32-50000-files.img", MakeFatFilesImage); }
 
-// One run of a program: wall time, the CPU time (user + system) it used,
-// and its exit status (-1 when it could not be started or did not exit).
+// One run of a program: wall time, the CPU time (user + system) it used, its
+// peak resident memory, and its exit status (-1 when it could not be started
+// or did not exit).
 struct ProcessRun {
   double wall = 0, cpu = 0;
+  long max_rss_kib = 0;
   int status = -1;
 };
 
-inline double ChildrenCpuSeconds() {
-  rusage ru{};
-  ::getrusage(RUSAGE_CHILDREN, &ru);
-  const auto sec = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; };
-  return sec(ru.ru_utime) + sec(ru.ru_stime);
-}
-
-// Runs argv[0] (searched on PATH when it has no slash) with stdout and stderr
-// written to the given files, and waits for it.
-inline ProcessRun TimeProcess(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
+// Starts argv[0] (searched on PATH when it has no slash) with stdout and
+// stderr written to the given files; -1 when it cannot be started.
+inline pid_t StartProcess(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -126,24 +125,115 @@ inline ProcessRun TimeProcess(const std::vector<std::string>& args, const fs::pa
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  ProcessRun run;
-  const double cpu0 = ChildrenCpuSeconds();
-  const auto t0 = std::chrono::steady_clock::now();
   pid_t pid = 0;
   const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    std::fprintf(stderr, "bench: cannot start %s\n", argv[0]);
-    return run;
-  }
+  if (rc == 0) return pid;
+  std::fprintf(stderr, "bench: cannot start %s\n", argv[0]);
+  return -1;
+}
+
+// Waits for the child `pid`; its own resource use (wait4), not that of every
+// child so far, gives the CPU time and the peak memory.
+inline int WaitProcess(pid_t pid, rusage* ru) {
   int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  while (::wait4(pid, &wstatus, 0, ru) < 0) {
+    if (errno != EINTR) return -1;
   }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+// Runs a program as StartProcess does and waits for it.
+inline ProcessRun TimeProcess(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
+  ProcessRun run;
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t pid = StartProcess(args, out, err);
+  if (pid < 0) return run;
+  rusage ru{};
+  run.status = WaitProcess(pid, &ru);
   run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  run.cpu = ChildrenCpuSeconds() - cpu0;
-  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  const auto sec = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; };
+  run.cpu = sec(ru.ru_utime) + sec(ru.ru_stime);
+  run.max_rss_kib = ru.ru_maxrss;
   return run;
 }
+
+// A disk of one NTFS partition at LBA 2048 (512 MiB, 4 KiB clusters) holding
+// 2,000 folders of 50 empty files each, made with mkntfs and filled through
+// an ntfs-3g mount. ntfs-3g names what it creates in the POSIX namespace,
+// which a directory listing made for Windows does not show; giving every
+// folder and file a DOS name turns its long name into a Win32 one, as
+// Windows itself would name it.
+constexpr int kNtfsDirs = 2000;
+constexpr int kNtfsFilesPerDir = 50;
+constexpr std::uint64_t kNtfsStartLba = 2048;
+constexpr std::uint64_t kNtfsSectors = 1048576;
+
+inline bool SetDosName(const fs::path& p, const std::string& dos) {
+  if (::setxattr(p.c_str(), "system.ntfs_dos_name", dos.data(), dos.size(), 0) == 0) return true;
+  std::fprintf(stderr, "bench: cannot set the DOS name of %s\n", p.c_str());
+  return false;
+}
+
+inline bool FillNtfsMount(const fs::path& root) {
+  for (int d = 0; d < kNtfsDirs; ++d) {
+    char name[64], dos[16];
+    std::snprintf(name, sizeof name, "Folder number %04d with a long name", d);
+    std::snprintf(dos, sizeof dos, "FOLD%04d", d);
+    const fs::path dir = root / name;
+    if (::mkdir(dir.c_str(), 0755) != 0 || !SetDosName(dir, dos)) return false;
+    for (int f = 0; f < kNtfsFilesPerDir; ++f) {
+      std::snprintf(name, sizeof name, "Document %04d-%02d with a long file name.txt", d, f);
+      std::snprintf(dos, sizeof dos, "DOC%05d.TXT", f);
+      const fs::path file = dir / name;
+      const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      if (fd < 0 || ::close(fd) != 0 || !SetDosName(file, dos)) return false;
+    }
+  }
+  return true;
+}
+
+inline bool IsMountPoint(const fs::path& dir) {
+  struct stat a{}, b{};
+  return ::stat(dir.c_str(), &a) == 0 && ::stat((dir / "..").c_str(), &b) == 0 && a.st_dev != b.st_dev;
+}
+
+// Mounts the volume file with ntfs-3g (kept in the foreground so that its end,
+// after the unmount, says everything is written), runs `fill` on it, and
+// unmounts it.
+inline bool FillThroughNtfs3g(const fs::path& volume, const fs::path& work, const std::function<bool(const fs::path&)>& fill) {
+  const fs::path mnt = work / "mnt";
+  fs::create_directories(mnt);
+  const pid_t pid = StartProcess({"ntfs-3g", "-o", "no_detach", volume.string(), mnt.string()}, work / "ntfs-3g.out",
+                                 work / "ntfs-3g.err");
+  if (pid < 0) return false;
+  bool mounted = false;
+  for (int i = 0; i < 200 && !mounted; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    mounted = IsMountPoint(mnt);
+  }
+  const bool filled = mounted && fill(mnt);
+  if (mounted) RunShell("umount " + Quoted(mnt));
+  else ::kill(pid, SIGTERM);
+  const int status = WaitProcess(pid, nullptr);
+  if (!mounted) std::fprintf(stderr, "bench: ntfs-3g did not mount %s (is fuse there?)\n", volume.c_str());
+  return filled && status == 0;
+}
+
+inline bool MakeNtfsFilesImage(const fs::path& work, const fs::path& image) {
+  const fs::path volume = work / "ntfs.img";
+  const std::string img = Quoted(image), vol = Quoted(volume);
+  const std::string start = std::to_string(kNtfsStartLba), sectors = std::to_string(kNtfsSectors);
+  return RunShell("truncate -s " + std::to_string((kNtfsStartLba + kNtfsSectors) * 512) + " " + img) &&
+         RunShell("printf 'label: dos\\nstart=" + start + ", size=" + sectors + ", type=7\\n' | sfdisk -q " + img) &&
+         RunShell("truncate -s " + std::to_string(kNtfsSectors * 512) + " " + vol) &&
+         RunShell("mkntfs -F -f -q -s 512 -c 4096 -p " + start + " -H 255 -S 63 " + vol + " 2> /dev/null") &&
+         FillThroughNtfs3g(volume, work, FillNtfsMount) &&
+         RunShell("dd if=" + vol + " of=" + img + " bs=1M seek=" + std::to_string(kNtfsStartLba * 512) +
+                  " oflag=seek_bytes conv=notrunc,sparse status=none");
+}
+
+inline fs::path NtfsFilesImage() { return CachedImage("ntfs-100000-files.img", MakeNtfsFilesImage); }
 
 // The best wall and the best CPU time over several runs, each kept apart:
 // on a busy machine the CPU time is the steadier measure of a program's cost.

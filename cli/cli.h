@@ -50,6 +50,7 @@ struct ScanOptions {
   bool slow = false;
   bool search = false;  // the whole-drive search first, as `volumes` runs it
   std::vector<std::string> images;
+  std::string load;  // a saved-scan file to load in place of DRIVE VOLUME and the scan
 };
 
 // The drive and volume a verb works on, their rows clicked and the volume
@@ -68,11 +69,36 @@ bool TickTreePaths(Session& s, const char* verb, const std::vector<std::string>&
 // A file's path in the tree as `scan` prints it.
 Field TreePathOf(const TreeItem* dir_item, const FILE_INODE& f);
 
+// The file finder's choices, as the find verb and recover take them.
+struct FinderSelection {
+  bool graphic = false, mail = false, text = false, sound = false, database = false, archive = false;
+  bool deleted = false;
+  bool has_patterns = false;
+  std::string patterns;  // the "User Defined" text
+  bool Any() const { return graphic || mail || text || sound || database || archive || deleted || has_patterns; }
+};
+struct FindOptions {
+  ScanOptions scan;
+  FinderSelection select;
+};
+// Runs the finder over the scanned tree: marks the files it finds and ticks
+// their directories. Prints every file found in the scan line format when
+// `print` is set, then "found N, listed M" on stderr. -1 when done, else the
+// exit status (a refused pattern list).
+int RunFinder(const FinderSelection& select, const char* verb, bool print);
+// One file as `scan` prints it.
+void PrintFileLine(const Field& path, const FILE_INODE& f);
+
 struct RecoverOptions {
+  FinderSelection select;
   ScanOptions scan;
   std::string dest;
   bool flat = false;
   std::vector<std::string> paths;
+};
+struct SaveOptions {
+  ScanOptions scan;
+  std::string folder;
 };
 struct VerifyOptions {
   ScanOptions scan;
@@ -105,5 +131,7 @@ int CmdVolumes(const std::string& drive, const std::vector<std::string>& images)
 int CmdScan(const ScanOptions& options);
 int CmdRecover(const RecoverOptions& options);
 int CmdVerify(const VerifyOptions& options);
+int CmdSave(const SaveOptions& options);
+int CmdFind(const FindOptions& options);
 
 }  // namespace cli

@@ -80,10 +80,20 @@ bool TickTreePaths(Session& s, const char* verb, const std::vector<std::string>&
 }
 
 int CmdRecover(const RecoverOptions& o) {
+  if (o.select.Any() && !o.paths.empty()) {
+    std::fputs("retrova-cli recover: --path and the finder's options each choose what is copied; give one of them\n",
+               stderr);
+    return 2;
+  }
   Session s(o.scan.images);
   ScannedVolume sv;
   if (const int status = ScanVolume(s, o.scan, "recover", sv); status >= 0) return status;
-  if (!TickTreePaths(s, "recover", o.paths.empty() ? std::vector<std::string>{"Root"} : o.paths)) return 2;
+  if (o.select.Any()) {
+    // The finder's marks and ticks select what is copied.
+    if (const int status = RunFinder(o.select, "recover", false); status >= 0) return status;
+  } else if (!TickTreePaths(s, "recover", o.paths.empty() ? std::vector<std::string>{"Root"} : o.paths)) {
+    return 2;
+  }
   std::error_code ec;
   std::filesystem::create_directories(o.dest, ec);
   if (!std::filesystem::is_directory(o.dest, ec)) {

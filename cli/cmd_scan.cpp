@@ -13,6 +13,7 @@
 #include "cli/output.h"
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
+#include "platform/headless/headless.h"
 #include "res/ids.h"
 #include "scan/display.h"
 #include "scan/records.h"
@@ -115,8 +116,30 @@ std::uint64_t PrintTree(AppContext& ctx) {
 
 }  // namespace
 
+// The scan of a saved-scan file: the "Load Scan" command answered with it.
+int LoadSavedScan(Session& s, const ScanOptions& o, const char* verb, ScannedVolume& out) {
+  AppContext& ctx = App();
+  const int errors = ErrorBoxes();
+  headless::AnswerOpenFile(o.load);
+  s.Command(IDM_LOAD_SCAN);
+  auto* drive = static_cast<PHYDRIVE_INFO*>(GetSelectedRowData(ctx.phy_list));
+  auto* vol = static_cast<LOGDRIVE_INFO*>(GetSelectedRowData(ctx.log_list));
+  if (ErrorBoxes() != errors || !drive || !vol || !ctx.root_item) {
+    std::fprintf(stderr, "retrova-cli %s: the saved scan \"%s\" was not loaded\n", verb, EscapeText(o.load).c_str());
+    return 1;
+  }
+  out.drive = drive;
+  out.vol = vol;
+  return -1;
+}
+
+void PrintFileLine(const Field& path, const FILE_INODE& f) {
+  PrintLine(path, f.record_flags, f.data_size, f, f.own_number);
+}
+
 int ScanVolume(Session& s, const ScanOptions& o, const char* verb, ScannedVolume& out) {
   AppContext& ctx = App();
+  if (!o.load.empty()) return LoadSavedScan(s, o, verb, out);
   const int drive_row = ResolveDrive(ctx, verb, o.drive);
   if (drive_row < 0) return 2;
   s.ClickRow(IDC_PHY_LIST, drive_row);
@@ -167,7 +190,7 @@ int CmdScan(const ScanOptions& o) {
   // A volume reaching past the drive's end (a truncated image) that gave
   // nothing at all was not read: an empty tree is no result to succeed with.
   if (lines == 0 && SectorsPastDriveEnd(*vol, *drive) > 0) {
-    std::fprintf(stderr, "retrova-cli scan: nothing of the volume at %" PRIu64 " could be read\n", o.volume);
+    std::fprintf(stderr, "retrova-cli scan: nothing of the volume at %" PRId64 " could be read\n", vol->start_lba);
     return 1;
   }
   return ErrorBoxes() ? 1 : 0;

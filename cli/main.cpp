@@ -35,13 +35,46 @@ const CLI::Validator kSector(
     },
     "SECTOR");
 
-// DRIVE, VOLUME, --slow and --image, as scan takes them.
-void AddScanArguments(CLI::App& verb, cli::ScanOptions& o) {
-  verb.add_option("DRIVE", o.drive, "row index of the drives list, a listed device path, or an image path")->required();
-  verb.add_option("VOLUME", o.volume, "the volume's start sector (its Logical LBA)")->required()->check(kSector);
-  verb.add_flag("--slow", o.slow,
-                "run the slow logical scan (FAT32: every cluster read; NTFS: every sector searched for records)");
+// DRIVE, VOLUME, --slow and --image, as scan takes them; or --load FILE in
+// place of DRIVE VOLUME [--slow] (with_load).
+void AddScanArguments(CLI::App& verb, cli::ScanOptions& o, bool with_load = false) {
+  CLI::Option* drive =
+      verb.add_option("DRIVE", o.drive, "row index of the drives list, a listed device path, or an image path");
+  CLI::Option* volume =
+      verb.add_option("VOLUME", o.volume, "the volume's start sector (its Logical LBA)")->check(kSector);
+  CLI::Option* slow =
+      verb.add_flag("--slow", o.slow,
+                    "run the slow logical scan (FAT32: every cluster read; NTFS: every sector searched for records)");
   AddImages(verb, o.images);
+  if (!with_load) {
+    drive->required();
+    volume->required();
+    return;
+  }
+  CLI::Option* load = verb.add_option("--load", o.load,
+                                      "load this saved-scan file instead of scanning DRIVE VOLUME (its drive is found "
+                                      "among the drives and the --image files)")
+                          ->type_name("FILE");
+  load->excludes(slow);
+  verb.callback([drive, volume, load] {
+    if (load->count() == 0 && (drive->count() == 0 || volume->count() == 0))
+      throw CLI::RequiredError("DRIVE VOLUME (or --load FILE)");
+    if (load->count() != 0 && volume->count() != 0)
+      throw CLI::ValidationError("--load", "takes the place of DRIVE VOLUME");
+  });
+}
+
+// With --load the first positional is not a drive: it is what follows
+// DRIVE VOLUME in the verb's usage (recover's DEST), or a usage error.
+bool ShiftLoadPositional(cli::ScanOptions& o, std::string* next) {
+  if (o.load.empty() || o.drive.empty()) return true;
+  if (!next || !next->empty()) {
+    std::fprintf(stderr, "retrova-cli: --load takes the place of DRIVE VOLUME\n");
+    return false;
+  }
+  *next = std::move(o.drive);
+  o.drive.clear();
+  return true;
 }
 
 CLI::Option* AddPaths(CLI::App& verb, std::vector<std::string>& paths) {
@@ -51,6 +84,21 @@ CLI::Option* AddPaths(CLI::App& verb, std::vector<std::string>& paths) {
                   "(repeatable; default Root)")
       ->allow_extra_args(false)
       ->type_name("TREEPATH");
+}
+
+// The finder's choices, as find and recover take them.
+void AddFinderOptions(CLI::App& verb, cli::FinderSelection& o) {
+  verb.add_flag("--graphic", o.graphic, "find graphic formats (JPG, GIF, BMP, AVI, ...)");
+  verb.add_flag("--mail", o.mail, "find mail formats (DBX, IDX, PST, OST)");
+  verb.add_flag("--text", o.text, "find text formats (DOC, PDF, TXT)");
+  verb.add_flag("--sound", o.sound, "find sound formats (WAV, MP3, MID, ...)");
+  verb.add_flag("--database", o.database, "find database formats (DBF, XLS, MDF, MDB)");
+  verb.add_flag("--archive", o.archive, "find archive formats (ZIP, RAR, 7Z, GZ, TAR, ISO, ...)");
+  verb.add_flag("--deleted", o.deleted, "find every deleted file as well");
+  verb.add_option("--pattern", o.patterns, "comma-separated name patterns with * and ? (at most 20)")
+      ->allow_extra_args(false)
+      ->type_name("LIST")
+      ->each([&o](const std::string&) { o.has_patterns = true; });
 }
 
 void PrintDebugLines() {
@@ -87,7 +135,7 @@ int main(int argc, char** argv) {
   CLI::App* scan = app.add_subcommand(
       "scan", "scan the volume starting at sector VOLUME of DRIVE and print its tree: path from Root, in-use or "
               "deleted, size, date, own number");
-  AddScanArguments(*scan, scan_options);
+  AddScanArguments(*scan, scan_options, true);
   scan->add_flag("--search", scan_options.search,
                  "run the whole-drive partition search first instead of mounting the volume at VOLUME directly");
 
@@ -95,17 +143,32 @@ int main(int argc, char** argv) {
   CLI::App* recover = app.add_subcommand(
       "recover", "scan the volume, tick the --path items and copy their marked files into DEST (made if missing): "
                  "tree path, output path below DEST, copied/skipped/failed, bytes written");
-  AddScanArguments(*recover, recover_options.scan);
-  recover->add_option("DEST", recover_options.dest, "the folder to copy into")->required();
+  AddScanArguments(*recover, recover_options.scan, true);
+  recover->add_option("DEST", recover_options.dest, "the folder to copy into");
   recover->add_flag("--flat", recover_options.flat, "copy every file into DEST itself, without the directories");
   AddPaths(*recover, recover_options.paths);
+  AddFinderOptions(*recover, recover_options.select);
 
   cli::VerifyOptions verify_options;
   CLI::App* verify = app.add_subcommand(
       "verify", "scan the volume, tick the --path items and verify their marked files: tree path, verify result, "
                 "ok/beyond-volume/cross-linked");
-  AddScanArguments(*verify, verify_options.scan);
+  AddScanArguments(*verify, verify_options.scan, true);
   AddPaths(*verify, verify_options.paths);
+
+  cli::SaveOptions save_options;
+  CLI::App* save = app.add_subcommand(
+      "save", "scan the volume starting at sector VOLUME of DRIVE and save the scan as \"Save Scan.qsn\" in FOLDER "
+              "(made if missing)");
+  AddScanArguments(*save, save_options.scan);
+  save->add_option("FOLDER", save_options.folder, "the folder to save into")->required();
+
+  cli::FindOptions find_options;
+  CLI::App* find = app.add_subcommand(
+      "find", "scan the volume and run the file finder: every file it marks, in tree order, as scan prints it; "
+              "found N, listed M (the dialog's 2000 rows at most) on stderr");
+  AddScanArguments(*find, find_options.scan);
+  AddFinderOptions(*find, find_options.select);
 
   cli::CloneOptions clone_options;
   CLI::App* clone = app.add_subcommand(
@@ -140,6 +203,14 @@ int main(int argc, char** argv) {
   }
 
   int status = kUsageError;
+  if ((*scan && !ShiftLoadPositional(scan_options, nullptr)) ||
+      (*verify && !ShiftLoadPositional(verify_options.scan, nullptr)) ||
+      (*recover && !ShiftLoadPositional(recover_options.scan, &recover_options.dest)))
+    return kUsageError;
+  if (*recover && recover_options.dest.empty()) {
+    std::fprintf(stderr, "retrova-cli recover: DEST is required\n");
+    return kUsageError;
+  }
   if (*drives) {
     status = cli::CmdDrives(drive_images);
   } else if (*volumes) {
@@ -154,6 +225,10 @@ int main(int argc, char** argv) {
     status = cli::CmdClone(clone_options);
   } else if (*wipe) {
     status = cli::CmdWipe(wipe_options);
+  } else if (*save) {
+    status = cli::CmdSave(save_options);
+  } else if (*find) {
+    status = cli::CmdFind(find_options);
   }
   if (debug) PrintDebugLines();
   return status;

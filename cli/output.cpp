@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -59,24 +60,48 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
   return n;
 }
 
+// Appends a decoded name escaped and as UTF-8; with `slash`, "/" too (\x2F),
+// so a path splits back into its names. Most names need no escape at all:
+// they are appended in one piece.
+void AppendName(std::string& out, std::string_view latin1, bool slash) {
+  const bool plain = std::all_of(latin1.begin(), latin1.end(), [slash](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c >= 0x20 && c < 0x7F && c != '\\' && !(slash && c == '/');
+  });
+  if (plain) {
+    out.append(latin1);
+    return;
+  }
+  for (const unsigned char c : latin1) {
+    if (slash && c == '/') {
+      AppendHex(out, c);
+    } else if (AppendAscii(out, c)) {
+      continue;
+    } else if (c <= 0x9F) {
+      AppendHex(out, c);  // C1: 0x9B alone starts a sequence on some terminals
+    } else {
+      // Every other byte is a printable Latin-1 character: its UTF-8 form.
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+}
+
 }  // namespace
 
 std::string EscapeName(std::string_view latin1) {
   std::string escaped;
   escaped.reserve(latin1.size());
-  for (const unsigned char c : latin1) {
-    if (AppendAscii(escaped, c)) continue;
-    if (c <= 0x9F) {
-      AppendHex(escaped, c);  // C1: 0x9B alone starts a sequence on some terminals
-    } else {
-      escaped.push_back(static_cast<char>(c));
-    }
-  }
-  // Every byte left unescaped is a printable Latin-1 character.
-  return Latin1ToUtf8(escaped);
+  AppendName(escaped, latin1, false);
+  return escaped;
 }
 
 std::string EscapeText(std::string_view utf8) {
+  const bool plain = std::all_of(utf8.begin(), utf8.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c >= 0x20 && c < 0x7F && c != '\\';
+  });
+  if (plain) return std::string(utf8);
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
@@ -99,22 +124,17 @@ std::string EscapeText(std::string_view utf8) {
 }
 
 Field Field::Child(const Field& parent, std::string_view latin1_name) {
-  std::string name = EscapeName(latin1_name);
-  std::string out = parent.text_;
-  out.reserve(out.size() + 1 + name.size());
+  std::string out;
+  out.reserve(parent.text_.size() + 1 + latin1_name.size());
+  out.append(parent.text_);
   out.push_back('/');
-  for (const char c : name) {
-    if (c == '/') {
-      out += "\\x2F";
-    } else {
-      out.push_back(c);
-    }
-  }
+  AppendName(out, latin1_name, true);
   return Field(std::move(out));
 }
 
 void PrintRow(std::initializer_list<Field> fields) {
-  std::string line;
+  static std::string line;  // one buffer for every row: scans print millions
+  line.clear();
   for (const Field& f : fields) {
     if (&f != fields.begin()) line.push_back('\t');
     line += f.str();

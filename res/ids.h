@@ -91,5 +91,26 @@ inline constexpr int IDC_WIPE_REMAINING = 1107;
 inline constexpr int IDC_WIPE_PIE = 1151;
 inline constexpr int IDM_CLOSE_MAIN = 5000;
 
+// File finder: dialog 123, its menu 124, controls and commands
+inline constexpr int IDD_FINDER = 123;
+inline constexpr int IDR_FINDER_MENU = 124;
+inline constexpr int IDC_FIND_GRAPHIC = 1036;
+inline constexpr int IDC_FIND_MAIL = 1037;
+inline constexpr int IDC_FIND_TEXT = 1038;
+inline constexpr int IDC_FIND_SOUND = 1039;
+inline constexpr int IDC_FIND_DATABASE = 1040;
+inline constexpr int IDC_FIND_ARCHIVE = 1041;
+inline constexpr int IDC_FIND_PATTERNS = 1042;
+inline constexpr int IDC_FIND_DELETED = 1043;
+inline constexpr int IDC_FINDER_LIST = 1055;
+inline constexpr int IDC_FINDER_PROGRESS = 1057;
+inline constexpr int IDC_FINDER_FOUND = 1058;
+inline constexpr int IDC_FINDER_NOTE = 1059;
+inline constexpr int IDM_FINDER_FIND = 40026;
+inline constexpr int IDM_FINDER_COPY = 40032;
+inline constexpr int IDM_FINDER_MARK_ALL = 40033;
+inline constexpr int IDM_FINDER_UNMARK_ALL = 40034;
+inline constexpr int IDM_FINDER_STOP_COPY = 40035;
+
 // System commands
 inline constexpr unsigned SC_CLOSE = 0xF060;

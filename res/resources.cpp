@@ -89,6 +89,7 @@ MenuTemplate MainMenu() {
 
 const std::vector<DialogTemplate>& AllDialogTemplates() {
   static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog(),
+                                                         FinderDialog(),
       CloneDialogTemplate(), WipeDialogTemplate()};
   return all;
 }
@@ -100,7 +101,8 @@ const DialogTemplate* FindDialogTemplate(int id) {
 }
 
 const MenuTemplate* FindMenuTemplate(int id) {
-  static const std::vector<MenuTemplate> all = {MainMenu()};
+  static const std::vector<MenuTemplate> all = {MainMenu(),
+                                                   FinderMenu()};
   for (const MenuTemplate& m : all)
     if (m.id == id) return &m;
   return nullptr;

@@ -13,6 +13,10 @@ const DialogTemplate* FindDialogTemplate(int id);
 const MenuTemplate* FindMenuTemplate(int id);
 const std::vector<DialogTemplate>& AllDialogTemplates();
 
+// The file finder's dialog and menu (res/finder_dialog.cpp).
+DialogTemplate FinderDialog();
+MenuTemplate FinderMenu();
+
 // Dialog models and modal runs by template id: the platform takes the
 // templates themselves, this looks them up.
 std::unique_ptr<Dialog> CreateDialogModel(int template_id, DlgProc proc, Dialog* owner);

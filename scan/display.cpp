@@ -77,9 +77,33 @@ std::string FileDateText(const FILE_INODE& f) {
     hour = (f.fat_time >> 11) & 0x1F;
     minute = (f.fat_time >> 5) & 0x3F;
   }
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%02d-%02d-%04d %02d:%02d", month, day, year, hour, minute);
-  return buf;
+  // "%02d-%02d-%04d %02d:%02d", written by hand: listings format a date per file.
+  std::string out;
+  out.reserve(16);
+  auto put = [&out](int v, int width) {
+    if (v < 0) {
+      out.push_back('-');
+      v = -v;
+    }
+    char digits[12];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v > 0 && n < 11);
+    for (int i = n; i < width; ++i) out.push_back('0');
+    while (n > 0) out.push_back(digits[--n]);
+  };
+  put(month, 2);
+  out.push_back('-');
+  put(day, 2);
+  out.push_back('-');
+  put(year, 4);
+  out.push_back(' ');
+  put(hour, 2);
+  out.push_back(':');
+  put(minute, 2);
+  return out;
 }
 
 int AddFileToDisplayList(AppContext& ctx, FILE_INODE* f) {

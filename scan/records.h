@@ -82,6 +82,9 @@ struct FILE_INODE {
   std::uint64_t parent_number = 0;
   FILE_INODE* next_in_dir = nullptr;
   FILE_INODE* next_pending_file = nullptr;
+  // Not stored: on the pending-file list, which owns it (releasing the list
+  // unlinks such files from the directories instead of looking each one up).
+  bool pending = false;
 };
 
 inline std::uint32_t PosixNameLen(const INODE_RECD& r) { return r.posix_name ? static_cast<std::uint32_t>(r.posix_name->size()) : 0; }

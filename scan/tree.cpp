@@ -60,14 +60,6 @@ std::vector<INODE_RECD*> PendingDirs(const AppContext& ctx) {
   return out;
 }
 
-std::unordered_set<const FILE_INODE*> PendingFileSet(const AppContext& ctx) {
-  std::unordered_set<const FILE_INODE*> set;
-  set.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_file_count, 1u << 24)));
-  const FILE_INODE* f = ctx.pending_file_head;
-  for (std::uint64_t i = 0; i < ctx.pending_file_count && f; ++i, f = f->next_pending_file) set.insert(f);
-  return set;
-}
-
 // Drops from a directory's file list every file the predicate picks.
 template <typename Pred>
 void FilterFileList(INODE_RECD& dir, Pred&& drop) {
@@ -100,16 +92,10 @@ void FreeTreeOwned(AppContext& ctx, std::vector<INODE_RECD*> owned) {
   std::unordered_set<const INODE_RECD*> pending_dirs;
   if (ctx.pending_dir_count != 0)
     for (INODE_RECD* r : PendingDirs(ctx)) pending_dirs.insert(r);
-  std::unordered_set<const FILE_INODE*> pending_files;
-  bool have_pending_files = false;
   for (INODE_RECD* r : owned) {
     if (pending_dirs.count(r)) continue;
-    if (r->files_head && ctx.pending_file_count != 0 && !have_pending_files) {
-      pending_files = PendingFileSet(ctx);
-      have_pending_files = true;
-    }
     FilterFileList(*r, [&](FILE_INODE* f) {
-      if (pending_files.count(f)) return false;
+      if (f->pending) return false;
       delete f;
       return true;
     });
@@ -318,6 +304,7 @@ int AppendPendingFile(AppContext& ctx, FILE_INODE* f) {
   else
     ctx.pending_file_tail->next_pending_file = f;
   ctx.pending_file_tail = f;
+  f->pending = true;
   ++ctx.pending_file_count;
   return 1;
 }
@@ -383,15 +370,19 @@ void ReleasePendingDirs(AppContext& ctx) {
 
 void ReleasePendingFiles(AppContext& ctx) {
   if (ctx.pending_file_count != 0) {
-    std::unordered_set<const FILE_INODE*> listed = PendingFileSet(ctx);
     // No directory list and no file-list row may keep a file about to be freed.
     if (ctx.file_list) ListView_DeleteAllItems(ctx.file_list);
     auto unlink_listed = [&](INODE_RECD* r) {
-      if (r && r->files_head) FilterFileList(*r, [&](FILE_INODE* f) { return listed.count(f) != 0; });
+      if (r && r->files_head) FilterFileList(*r, [](const FILE_INODE* f) { return f->pending; });
     };
     ForEachItem(ctx.dir_tree, [&](TreeItem* item) { unlink_listed(RecordOf(item)); });
     for (INODE_RECD* r : PendingDirs(ctx)) unlink_listed(r);
-    for (const FILE_INODE* f : listed) delete f;
+    FILE_INODE* f = ctx.pending_file_head;
+    for (std::uint64_t i = 0; i < ctx.pending_file_count && f; ++i) {
+      FILE_INODE* next = f->next_pending_file;
+      delete f;
+      f = next;
+    }
   }
   ctx.pending_file_count = 0;
   ctx.pending_file_head = nullptr;

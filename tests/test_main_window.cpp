@@ -91,12 +91,18 @@ TEST_F(MainWindowTest, ExitIsRefusedWhileAScanRunsEnterEscapeAndIdleTerminateDoN
 TEST_F(MainWindowTest, UtilitiesAndFinderAreIgnoredWhileAScanOrTheFindersCopyRuns) {
   OpenMainWindow();
   // Clone and Wipe are built: test_clone_wipe checks they stay shut while busy.
-  const int utilities[] = {IDM_BUILD_PARTREC, IDM_BUILD_BOOTREC, IDM_FIND_FILES};
+  const int utilities[] = {IDM_BUILD_PARTREC, IDM_BUILD_BOOTREC};
   for (int* busy : {&ctx().scan_running, &ctx().finder_copy_running}) {
     *busy = 1;
     for (int id : utilities) Command(id);
+    // An opened finder would start its count afresh.
+    ctx().finder_found = -1;
+    Command(IDM_FIND_FILES);
+    EXPECT_EQ(ctx().finder_found, -1) << "the finder opened";
     *busy = 0;
   }
+  Command(IDM_FIND_FILES);
+  EXPECT_EQ(ctx().finder_found, 0) << "the finder did not open";
   for (int id : utilities) EXPECT_EQ(PlaceholderCalls(id), 0) << id;
   for (int id : utilities) Command(id);
   for (int id : utilities) EXPECT_EQ(PlaceholderCalls(id), 1) << id;

@@ -170,6 +170,20 @@ TEST(FileDates, CalendarConversionAcrossCenturies) {
   const CalendarTime t = FileTimeToCalendar(~0ULL);  // the largest value still gives a sane date
   EXPECT_EQ(t.year, 60056);
   EXPECT_TRUE(t.month >= 1 && t.month <= 12) << t.month;
+
+  // The list's text: the file time when there is one, else the FAT date and time.
+  FILE_INODE f;
+  f.write_time = at(4107542399);
+  EXPECT_EQ(FileDateText(f), "02-28-2100 23:59");
+  f.write_time = ~0ULL;
+  EXPECT_EQ(FileDateText(f).substr(5), "-60056 " + FileDateText(f).substr(12));
+  f.write_time = 0;
+  f.fat_date = (45 << 9) | (7 << 5) | 4;  // 2025-07-04
+  f.fat_time = (9 << 11) | (5 << 5);
+  EXPECT_EQ(FileDateText(f), "07-04-2025 09:05");
+  f.fat_date = 0;  // no date: month and day 0, as stored
+  f.fat_time = 0;
+  EXPECT_EQ(FileDateText(f), "00-00-1980 00:00");
 }
 
 TEST(FileListColours, InUseSystemDeletedAndVerified) {

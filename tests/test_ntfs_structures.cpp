@@ -33,7 +33,7 @@ std::vector<std::string> LinesOf(const std::function<void()>& f) {
   static const std::string kMark = "-- test mark --";
   DebugPrint("%s", kMark.c_str());
   f();
-  const std::vector<std::string>& all = DebugLines();
+  const auto& all = DebugLines();
   const auto mark = std::find(all.rbegin(), all.rend(), kMark);
   return std::vector<std::string>(mark.base(), all.end());
 }

@@ -7,12 +7,17 @@
 //   1. the partition search over a 1 GiB image: the demo disk grown with a
 //      sparse tail, in the page cache;
 //   2. the fast scan of a FAT32 volume of 50,000 files (made with mkfs.fat
-//      and mtools, as bench_fat_scan does; skipped when they are missing).
+//      and mtools, as bench_fat_scan does; skipped when they are missing);
+//   3. the fast and the slow scan of an NTFS volume of 100,000 files in 2,000
+//      folders (made with mkntfs and filled through ntfs-3g, as
+//      bench_ntfs_scan does; skipped when they are missing).
+// The volumes' images are kept in the build folder's bench/images between
+// runs, shared with the other benchmarks.
 //
 // Prints wall and thread CPU times and their ratios; the target is a window
 // costing at most 10% more. Exits 1 when a ratio misses it.
 //
-// usage: bench_gui_scan [--no-fat]
+// usage: bench_gui_scan [--no-fat] [--no-ntfs]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -30,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "res/resources.h"
 #include "app/context.h"
 #include "app/main_window.h"
@@ -166,38 +172,6 @@ void Compare(const char* what, const std::function<Timing(bool window)>& once, b
   Report(what, window, models, met);
 }
 
-// 500 folders of 100 files with long names on a 72 MiB disk, FAT32 with
-// 512-byte clusters at LBA 2048 (the OEM name a mount accepts).
-bool MakeFatImage(const fs::path& work, const fs::path& image) {
-  const fs::path src = work / "src";
-  fs::create_directories(src);
-  const std::string data(900, 'x');
-  for (int d = 0; d < 500; ++d) {
-    char dir[64];
-    std::snprintf(dir, sizeof dir, "Folder number %03d with a long name", d);
-    fs::create_directories(src / dir);
-    for (int f = 0; f < 100; ++f) {
-      char name[80];
-      std::snprintf(name, sizeof name, "Document %03d-%03d with a long file name.txt", d, f);
-      std::ofstream(src / dir / name, std::ios::binary).write(data.data(), (f * 7) % 900);
-    }
-  }
-  const std::string img = "'" + image.string() + "'";
-  if (!Run("truncate -s 72M " + img) || !Run("printf 'label: dos\\nstart=2048, type=c\\n' | sfdisk -q " + img) ||
-      !Run("mkfs.fat -F 32 -s 1 --offset 2048 -h 2048 " + img + " > /dev/null"))
-    return false;
-  {
-    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-    for (std::uint64_t lba : {2048u, 2054u}) {
-      f.seekp(std::streamoff(lba * 512 + 3));
-      f.write("MSDOS5.0", 8);
-    }
-  }
-  const bool ok = Run("cd '" + src.string() + "' && MTOOLS_SKIP_CHECK=1 mcopy -s -i " + img + "@@1M * ::/");
-  fs::remove_all(src);
-  return ok;
-}
-
 void WarmCache(const fs::path& p) {
   const int fd = ::open(p.c_str(), O_RDONLY);
   if (fd < 0) return;
@@ -214,7 +188,11 @@ int main(int argc, char** argv) {
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
   QApplication app(argc, argv);
   gui::InitApplication();
-  const bool fat = !(argc > 1 && std::strcmp(argv[1], "--no-fat") == 0);
+  bool fat = true, ntfs = true;
+  for (int i = 1; i < argc; ++i) {
+    fat = fat && std::strcmp(argv[i], "--no-fat") != 0;
+    ntfs = ntfs && std::strcmp(argv[i], "--no-ntfs") != 0;
+  }
 
   const fs::path work = fs::temp_directory_path() / ("retrova-bench-gui-" + std::to_string(::getpid()));
   fs::create_directories(work / "sys");
@@ -241,17 +219,15 @@ int main(int argc, char** argv) {
 
   // 2. The fast FAT32 scan of 50,000 files.
   if (fat) {
-    const fs::path image = work / "fat.img";
-    std::printf("making a FAT32 volume with 50,000 files...\n");
-    std::fflush(stdout);
-    if (MakeFatImage(work, image)) {
+    const fs::path image = bench::FatFilesImage();
+    if (!image.empty()) {
       WarmCache(image);
       std::int64_t files = 0, dirs = 0;
       Compare("fast FAT32 scan, 50,000 files in 500 directories",
               [&](bool window) {
                 Session s(image, window);
                 s.Command(IDM_SCAN_PHYSICAL);
-                if (!s.SelectVolume(2048)) return Timing{};
+                if (!s.SelectVolume(bench::kFatStartLba)) return Timing{};
                 const Timing t = s.Command(IDM_FAST_LOGICAL);
                 const auto* v = static_cast<const LOGDRIVE_INFO*>(GetSelectedRowData(App().log_list));
                 files = v ? v->files_found : 0;
@@ -262,6 +238,33 @@ int main(int argc, char** argv) {
       std::printf("  found          %lld files, %lld directories\n", (long long)files, (long long)dirs);
     } else {
       std::printf("fast FAT32 scan: skipped (mkfs.fat, sfdisk or mtools missing)\n");
+    }
+  }
+
+  // 3. The fast and the slow NTFS scans of 100,000 files.
+  if (ntfs) {
+    const fs::path image = bench::NtfsFilesImage();
+    if (!image.empty()) {
+      WarmCache(image);
+      for (const auto& [command, what] : {std::pair{IDM_FAST_LOGICAL, "fast NTFS scan, 100,000 files in 2,000 directories"},
+                                          std::pair{IDM_SLOW_LOGICAL, "slow NTFS scan, 100,000 files in 2,000 directories"}}) {
+        std::int64_t files = 0, dirs = 0;
+        Compare(what,
+                [&](bool window) {
+                  Session s(image, window);
+                  s.Command(IDM_SCAN_PHYSICAL);
+                  if (!s.SelectVolume(bench::kNtfsStartLba)) return Timing{};
+                  const Timing t = s.Command(command);
+                  const auto* v = static_cast<const LOGDRIVE_INFO*>(GetSelectedRowData(App().log_list));
+                  files = v ? v->files_found : 0;
+                  dirs = v ? v->dirs_found : 0;
+                  return t;
+                },
+                met);
+        std::printf("  found          %lld files, %lld directories\n", (long long)files, (long long)dirs);
+      }
+    } else {
+      std::printf("NTFS scans: skipped (mkntfs, sfdisk, ntfs-3g or fuse missing)\n");
     }
   }
   std::printf("refreshes        %llu in all\n", (unsigned long long)gui::RefreshCount());
