@@ -19,6 +19,8 @@
 #include "scan/tree.h"
 #include "utils/rec_dialogs.h"
 #include "volume/logdrive.h"
+#include "utils/clone.h"
+#include "utils/wipe.h"
 #include "volume/physcan.h"
 
 namespace {
@@ -58,15 +60,17 @@ void OnCommand(AppContext& ctx, Dialog* dlg, int id) {
     case IDM_EXIT:
       ExitApp(ctx, 0);
       break;
+    case IDM_CLONE:
+      if (UtilityAllowed(ctx)) CloneDrivesCommand(ctx);
+      break;
+    case IDM_WIPE:
+      if (UtilityAllowed(ctx)) WipeDriveCommand(ctx);
+      break;
     case IDM_BUILD_PARTREC:
       if (UtilityAllowed(ctx)) BuildPartitionRecordCmd(ctx);
       break;
     case IDM_BUILD_BOOTREC:
       if (UtilityAllowed(ctx)) BuildBootRecordCmd(ctx);
-      break;
-    case IDM_CLONE:
-    case IDM_WIPE:
-      if (UtilityAllowed(ctx)) NotYetBuiltCommand(id);
       break;
     case IDM_FIND_FILES:
       if (UtilityAllowed(ctx)) OpenFileFinder(ctx);

@@ -55,8 +55,6 @@ int SetScanMenus(AppContext& ctx, bool enable) {
   return 1;
 }
 
-void NotYetBuiltCommand(int command_id) { DebugPrint("NotYetBuiltCommand: %d", command_id); }
-
 // ---- Custom draw ---------------------------------------------------------------
 
 namespace {

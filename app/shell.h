@@ -19,9 +19,6 @@ int SetScanMenus(AppContext& ctx, bool enable);
 // Menu positions that SetScanMenus greys: (pop-up index, item position).
 const std::vector<std::pair<int, int>>& ScanLockedMenuPositions();
 
-// Commands whose subsystems are not built yet land here and do nothing.
-void NotYetBuiltCommand(int command_id);
-
 // ---- Custom draw rules ------------------------------------------------------------
 
 std::uint32_t DrawDriveListItem(CustomDraw& cd);

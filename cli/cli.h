@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,26 @@ struct VerifyOptions {
   ScanOptions scan;
   std::vector<std::string> paths;
 };
+
+// clone and wipe: writing verbs; without yes they only describe the write.
+struct CloneOptions {
+  std::string source, dest;
+  std::uint64_t source_start = 0, dest_start = 0;
+  std::optional<std::uint64_t> total;  // default: what fits after both starts
+  bool yes = false;
+};
+struct WipeOptions {
+  std::string drive;
+  std::uint64_t start = 0;
+  std::optional<std::uint64_t> total;  // default: what fits after start
+  std::string method = "dod";
+  std::uint32_t iterations = 3;
+  bool yes = false;
+};
+// The drive record of DRIVE (see ResolveDrive); null after naming the rows.
+PHYDRIVE_INFO* ResolveDriveRecord(AppContext& ctx, const char* verb, const std::string& drive);
+int CmdClone(const CloneOptions& options);
+int CmdWipe(const WipeOptions& options);
 
 // Each verb returns the exit status.
 int CmdDrives(const std::vector<std::string>& images);

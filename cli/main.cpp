@@ -177,6 +177,31 @@ int main(int argc, char** argv) {
   cli::AddPartrecVerb(app, write_verb_status);
   cli::AddRestoreVerb(app, write_verb_status);
 
+  cli::CloneOptions clone_options;
+  CLI::App* clone = app.add_subcommand(
+      "clone", "copy sectors SOURCE_START.. of SOURCE onto DEST_START.. of DEST (only with --yes; without it, print "
+               "what would be written where and exit 3)");
+  clone->add_option("SOURCE", clone_options.source, "row index, listed device path, or image path")->required();
+  clone->add_option("DEST", clone_options.dest, "row index, listed device path, or image path")->required();
+  clone->add_option("--source-start", clone_options.source_start, "first source sector")->check(kSector);
+  clone->add_option("--dest-start", clone_options.dest_start, "first destination sector")->check(kSector);
+  clone->add_option("--total", clone_options.total, "sectors to copy (default: what fits after both starts)")
+      ->check(kSector);
+  clone->add_flag("--yes", clone_options.yes, "write (no undo is kept)");
+
+  cli::WipeOptions wipe_options;
+  CLI::App* wipe = app.add_subcommand(
+      "wipe", "overwrite sectors START.. of DRIVE (only with --yes; without it, print what would be written where "
+              "and exit 3)");
+  wipe->add_option("DRIVE", wipe_options.drive, "row index, listed device path, or image path")->required();
+  wipe->add_option("--start", wipe_options.start, "first sector")->check(kSector);
+  wipe->add_option("--total", wipe_options.total, "sectors to wipe (default: what fits after START)")->check(kSector);
+  wipe->add_option("--method", wipe_options.method,
+                   "dod: zeros, ones, random, read back; user: --iterations passes of random data")
+      ->check(CLI::IsMember({"dod", "user"}));
+  wipe->add_option("--iterations", wipe_options.iterations, "passes of the user method")->check(CLI::Range(1, 100));
+  wipe->add_flag("--yes", wipe_options.yes, "write (no undo is kept)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -203,6 +228,10 @@ int main(int argc, char** argv) {
     status = cli::CmdRecover(recover_options);
   } else if (*verify) {
     status = cli::CmdVerify(verify_options);
+  } else if (*clone) {
+    status = cli::CmdClone(clone_options);
+  } else if (*wipe) {
+    status = cli::CmdWipe(wipe_options);
   } else if (*save) {
     status = cli::CmdSave(save_options);
   } else if (*find) {

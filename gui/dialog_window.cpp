@@ -86,6 +86,36 @@ void SyncProgress(FlatProgressBar* bar, const ProgressBar* pb) {
   bar->setChunkColour(bgr == 0xFFFFFFFFu ? QColor() : FromBgr(bgr));
 }
 
+// The engine's pie-chart progress: a filled pie sweeping clockwise from angle
+// 0 by the share done, with its percentage, centred in the control.
+class PieWidget : public QWidget {
+ public:
+  PieWidget(const PieChart* pie, QWidget* parent) : QWidget(parent), pie_(pie) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (!pie_ || pie_->fraction <= 0) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPen pen(FromBgr(pie_->pen_colour), std::max(1, pie_->pen_width));
+    if (pie_->pen_dash_dot) pen.setStyle(Qt::DashDotLine);
+    p.setPen(pen);
+    p.setBrush(FromBgr(pie_->brush_colour));
+    const int r = std::max(1, std::min({pie_->radius, width() / 2 - 2, height() / 2 - 2}));
+    const QRect box(width() / 2 - r, height() / 2 - r, 2 * r, 2 * r);
+    // Qt counts angles anticlockwise in sixteenths of a degree.
+    const double fraction = std::min(1.0, pie_->fraction);
+    p.drawPie(box, 0, -static_cast<int>(std::lround(fraction * 360.0 * 16.0)));
+    p.setPen(FromBgr(pie_->text_colour));
+    p.setBackground(FromBgr(pie_->brush_colour));
+    p.setBackgroundMode(Qt::OpaqueMode);
+    p.drawText(rect(), Qt::AlignCenter, FromEngineText(pie_->label));
+  }
+
+ private:
+  const PieChart* pie_;
+};
+
 // A button control answers clicks anywhere in its rectangle, not only on its
 // box and text as Qt's buttons do.
 template <class Base>
@@ -245,6 +275,9 @@ void DialogWindow::build() {
         w = bar;
         break;
       }
+      case ControlKind::Pie:
+        w = new PieWidget(c && c->kind == ControlKind::Pie ? static_cast<const PieChart*>(c) : nullptr, client_);
+        break;
       case ControlKind::Picture: {
         auto* label = new QLabel(client_);
         const QPixmap& pm = BitmapPicture(ct.image);
@@ -372,6 +405,9 @@ void DialogWindow::syncControl(Binding& b) {
       break;
     case ControlKind::ProgressBar:
       SyncProgress(static_cast<FlatProgressBar*>(b.widget), static_cast<const ProgressBar*>(c));
+      break;
+    case ControlKind::Pie:
+      b.widget->update();
       break;
     default:
       break;

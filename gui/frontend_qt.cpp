@@ -111,7 +111,7 @@ int fe_MessageBox(Dialog* owner, const std::string& text, const std::string& tit
                   yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, OwnerWindow(owner));
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
-  if (yes_no) box.setDefaultButton((flags & MB_DEFBUTTON2) ? QMessageBox::No : QMessageBox::Yes);
+  if (yes_no) box.setDefaultButton((flags & MB_DEFBUTTON2) != 0 ? QMessageBox::No : QMessageBox::Yes);
   const int answer = box.exec();
   g_next_refresh_ns = NowNs() + kRefreshIntervalNs;
   if (yes_no) return answer == QMessageBox::Yes ? IDYES : IDNO;

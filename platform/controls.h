@@ -192,6 +192,21 @@ void Progress_StepIt(ProgressBar* pb);
 void Progress_SetPos(ProgressBar* pb, std::int32_t pos);
 void Progress_SetBarColour(ProgressBar* pb, std::uint32_t colour);
 
+// ---- Pie chart -------------------------------------------------------------------
+// A filled pie sweeping clockwise from angle 0 by fraction x 360 degrees,
+// with a label: the engine describes it, a front end paints it. Positions
+// are in the owner's client pixels.
+
+struct PieChart : Control {
+  double fraction = 0;  // 0 .. 1; 0 draws nothing
+  int centre_x = 0, centre_y = 0, radius = 0;
+  int label_x = 0, label_y = 0;
+  std::string label;
+  std::uint32_t pen_colour = 0, brush_colour = 0, text_colour = 0;  // 0x00BBGGRR
+  int pen_width = 1;
+  bool pen_dash_dot = false;
+};
+
 // RGB as the engine stores colours: 0x00BBGGRR.
 constexpr std::uint32_t RGB(unsigned r, unsigned g, unsigned b) { return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16); }
 

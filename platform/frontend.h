@@ -17,6 +17,7 @@ inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr unsigned MB_DEFBUTTON2 = 0x100;  // No is the default of a Yes/No box
 inline constexpr unsigned MB_TYPEMASK = 0xF;
 inline constexpr unsigned MB_ICONMASK = 0xF0;
+// The second button (No) is the default: Enter or an unanswered box says No.
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 

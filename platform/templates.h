@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class ControlKind { Static, GroupBox, Button, Edit, ComboBox, CheckBox, RadioButton, ListView, TreeView, ProgressBar, Picture };
+enum class ControlKind { Static, GroupBox, Button, Edit, ComboBox, CheckBox, RadioButton, ListView, TreeView, ProgressBar, Picture, Pie };
 
 // Style bits that the front ends honour (a small subset of the Windows ones).
 namespace style {

@@ -27,6 +27,9 @@ std::unique_ptr<Control> MakeControl(const ControlTemplate& t) {
     case ControlKind::ProgressBar:
       c = std::make_unique<ProgressBar>();
       break;
+    case ControlKind::Pie:
+      c = std::make_unique<PieChart>();
+      break;
     default:
       c = std::make_unique<Control>();
       c->text = t.text;
@@ -131,6 +134,11 @@ ListView* GetListView(const Dialog* dlg, int id) {
 TreeView* GetTreeView(const Dialog* dlg, int id) {
   Control* c = GetDlgItem(dlg, id);
   return c && c->kind == ControlKind::TreeView ? static_cast<TreeView*>(c) : nullptr;
+}
+
+PieChart* GetPieChart(const Dialog* dlg, int id) {
+  Control* c = GetDlgItem(dlg, id);
+  return c && c->kind == ControlKind::Pie ? static_cast<PieChart*>(c) : nullptr;
 }
 
 ProgressBar* GetProgressBar(const Dialog* dlg, int id) {

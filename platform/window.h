@@ -100,6 +100,7 @@ Control* GetDlgItem(const Dialog* dlg, int id);
 ListView* GetListView(const Dialog* dlg, int id);
 TreeView* GetTreeView(const Dialog* dlg, int id);
 ProgressBar* GetProgressBar(const Dialog* dlg, int id);
+PieChart* GetPieChart(const Dialog* dlg, int id);
 void SetWindowTitle(Dialog* dlg, const std::string& title);
 void SetDlgItemText(Dialog* dlg, int id, const std::string& text);
 std::string GetDlgItemText(const Dialog* dlg, int id);

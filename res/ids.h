@@ -61,6 +61,34 @@ inline constexpr int IDM_SAVE_SCAN = 40042;
 inline constexpr int IDM_LOAD_SCAN = 40043;
 inline constexpr int IDM_ADD_DATA_STREAM = 40048;
 inline constexpr int IDC_DLG_CLOSE = 500;
+
+// Dialog 132 "Clone" and dialog 133 "Wipe it!" (their control ids overlap)
+inline constexpr int IDD_CLONE = 132;
+inline constexpr int IDD_WIPE = 133;
+inline constexpr int IDC_CLONE_EXIT = 1084;
+inline constexpr int IDC_CLONE_GO = 1085;
+inline constexpr int IDC_CLONE_PICK_SOURCE = 1083;
+inline constexpr int IDC_CLONE_SOURCE = 1087;
+inline constexpr int IDC_CLONE_PICK_DEST = 1088;
+inline constexpr int IDC_CLONE_DEST = 1090;
+inline constexpr int IDC_CLONE_LIST = 1093;
+inline constexpr int IDC_CLONE_SOURCE_START = 1095;
+inline constexpr int IDC_CLONE_DEST_START = 1096;
+inline constexpr int IDC_CLONE_TOTAL = 1097;
+inline constexpr int IDC_CLONE_REMAINING = 1098;
+inline constexpr int IDC_CLONE_PIE = 1150;
+inline constexpr int IDC_WIPE_GO = 1096;
+inline constexpr int IDC_WIPE_EXIT = 1097;
+inline constexpr int IDC_WIPE_PICK = 1098;
+inline constexpr int IDC_WIPE_LIST = 1099;
+inline constexpr int IDC_WIPE_START = 1100;
+inline constexpr int IDC_WIPE_TOTAL = 1101;
+inline constexpr int IDC_WIPE_TARGET = 1102;
+inline constexpr int IDC_WIPE_DOD = 1103;
+inline constexpr int IDC_WIPE_USER = 1104;
+inline constexpr int IDC_WIPE_ITERATIONS = 1106;
+inline constexpr int IDC_WIPE_REMAINING = 1107;
+inline constexpr int IDC_WIPE_PIE = 1151;
 inline constexpr int IDM_CLOSE_MAIN = 5000;
 
 // File finder: dialog 123, its menu 124, controls and commands

@@ -1,6 +1,7 @@
 #include "res/resources.h"
 
 #include "res/ids.h"
+#include "res/utility_dialogs_clone.h"
 
 DialogTemplate PartitionRecordDialog();  // res/utility_dialogs_rec.cpp
 DialogTemplate BootRecordDialog();       // res/utility_dialogs_rec.cpp
@@ -93,7 +94,9 @@ const std::vector<DialogTemplate>& AllDialogTemplates() {
   static const std::vector<DialogTemplate> all = {MainDialog(), AboutDialog(),
                                                          FinderDialog(),
                                                          PartitionRecordDialog(),
-                                                         BootRecordDialog()};
+                                                         BootRecordDialog(),
+                                                         CloneDialogTemplate(),
+                                                         WipeDialogTemplate()};
   return all;
 }
 

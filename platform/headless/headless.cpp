@@ -110,7 +110,7 @@ int fe_MessageBox(Dialog*, const std::string& text, const std::string& title, un
     r.answer = s.box_answers.front();
     s.box_answers.pop_front();
   } else {
-    r.answer = (flags & MB_TYPEMASK) == MB_YESNO ? IDYES : 1 /* IDOK */;
+    r.answer = (flags & MB_TYPEMASK) != MB_YESNO ? 1 /* IDOK */ : (flags & MB_DEFBUTTON2) != 0 ? IDNO : IDYES;
   }
   s.boxes.push_back(r);
   if (s.echo) s.echo(r);
