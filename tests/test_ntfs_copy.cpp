@@ -62,7 +62,11 @@ Bytes LiteralsThenCopy(std::size_t n, unsigned offset_bits, std::size_t displace
       static_cast<std::uint16_t>(((displacement - 1) << (16 - offset_bits)) | (length - 3));
   data.push_back(static_cast<std::uint8_t>(token));
   data.push_back(static_cast<std::uint8_t>(token >> 8));
-  for (std::size_t k = 0; k < length; ++k) expected->push_back((*expected)[expected->size() - displacement]);
+  // A back-reference before the start has no expected bytes (the input is malformed).
+  for (std::size_t k = 0; k < length && displacement <= expected->size(); ++k) {
+    const std::uint8_t byte = (*expected)[expected->size() - displacement];  // copied: push_back may move the bytes
+    expected->push_back(byte);
+  }
   return Chunk(true, data);
 }
 
