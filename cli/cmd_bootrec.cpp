@@ -32,7 +32,7 @@ int RunWritePlan(const char* verb, PHYDRIVE_INFO& d, const std::vector<SectorWri
                  d.device_path.c_str(), d.model);
     return kExitPreview;
   }
-  const WriteOutcome r = WriteWithUndo(App(), d, writes);
+  const UndoWriteOutcome r = WriteWithUndo(App(), d, writes);
   if (!r.undo_path.empty())
     std::fprintf(stderr, "retrova-cli %s: the old sectors are saved in %s (retrova-cli restore puts them back)\n",
                  verb, r.undo_path.c_str());

@@ -67,7 +67,7 @@ void ConfirmAndWrite(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d, const std::
                                Ranges(writes) +
                                "\nThe sectors there now are saved to an undo file first.";
   if (fe_MessageBox(dlg, question, kProductTitle, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) return;
-  const WriteOutcome r = WriteWithUndo(ctx, d, writes);
+  const UndoWriteOutcome r = WriteWithUndo(ctx, d, writes);
   const std::string undo =
       r.undo_path.empty() ? std::string() : "\n\nThe old sectors are saved in\n" + r.undo_path.string() +
                                                 "\n(retrova-cli restore puts them back).";

@@ -150,8 +150,8 @@ std::string UndoMismatch(const UndoFile& u, const PHYDRIVE_INFO& d) {
   return {};
 }
 
-WriteOutcome WriteWithUndo(AppContext& ctx, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes) {
-  WriteOutcome out;
+UndoWriteOutcome WriteWithUndo(AppContext& ctx, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes) {
+  UndoWriteOutcome out;
   std::optional<UndoFile> undo = CaptureUndo(ctx, d, writes, out.error);
   if (!undo) return out;
   std::optional<std::filesystem::path> saved = SaveUndo(*undo, d, out.error);

@@ -44,7 +44,7 @@ std::optional<UndoFile> LoadUndo(const std::filesystem::path& path, std::string&
 std::string UndoMismatch(const UndoFile& u, const PHYDRIVE_INFO& d);
 
 // The outcome of a guarded write.
-struct WriteOutcome {
+struct UndoWriteOutcome {
   bool ok = false;
   std::filesystem::path undo_path;  // empty when nothing was saved
   std::string error;                // why it stopped
@@ -52,6 +52,6 @@ struct WriteOutcome {
 // Saves the old sectors to an undo file, then writes every planned write
 // through WriteSectors. Nothing is written when the undo cannot be saved; a
 // failed write stops the rest and is reported.
-WriteOutcome WriteWithUndo(AppContext& ctx, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes);
+UndoWriteOutcome WriteWithUndo(AppContext& ctx, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes);
 // Puts the saved sectors back; false with the reason at the first failed write.
 bool RestoreUndo(const UndoFile& u, PHYDRIVE_INFO& d, std::string& error);
