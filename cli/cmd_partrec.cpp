@@ -23,22 +23,22 @@ struct PartrecOptions {
 };
 
 // "C/H/S" as three numbers.
-std::optional<Chs> ParseChs(const std::string& text) {
+std::optional<ChsValue> ParseChs(const std::string& text) {
   unsigned long c = 0, h = 0, s = 0;
   char tail = 0;
   if (std::sscanf(text.c_str(), "%lu/%lu/%lu%c", &c, &h, &s, &tail) != 3 ||
       text.find('-') != std::string::npos)
     return std::nullopt;
   if (c > 0xFFFFFFFFul || h > 0xFFFFFFFFul || s > 0xFFFFFFFFul) return std::nullopt;
-  return Chs{static_cast<std::uint32_t>(c), static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(s)};
+  return ChsValue{static_cast<std::uint32_t>(c), static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(s)};
 }
 
 // The CHS address of an absolute sector on the drive's geometry.
-Chs ChsOf(const PHYDRIVE_INFO& d, std::uint64_t lba) {
+ChsValue ChsOf(const PHYDRIVE_INFO& d, std::uint64_t lba) {
   const std::uint64_t spt = d.sectors_per_track ? d.sectors_per_track : 63;
   const std::uint64_t heads = d.heads ? d.heads : 255;
   const std::uint64_t cyl = lba / (spt * heads);
-  return ClampChs(Chs{static_cast<std::uint32_t>(std::min<std::uint64_t>(cyl, 1024)),
+  return ClampChs(ChsValue{static_cast<std::uint32_t>(std::min<std::uint64_t>(cyl, 1024)),
                       static_cast<std::uint32_t>((lba / spt) % heads), static_cast<std::uint32_t>(lba % spt + 1)});
 }
 
@@ -54,8 +54,8 @@ int RunPartrec(const PartrecOptions& o) {
   p.slot = o.slot;
   p.boot = o.boot;
   const std::uint64_t abs_first = o.table_lba + o.first;
-  std::optional<Chs> start = o.start_chs.empty() ? ChsOf(*d, abs_first) : ParseChs(o.start_chs);
-  std::optional<Chs> end = o.end_chs.empty() ? ChsOf(*d, abs_first + (o.total ? o.total - 1 : 0)) : ParseChs(o.end_chs);
+  std::optional<ChsValue> start = o.start_chs.empty() ? ChsOf(*d, abs_first) : ParseChs(o.start_chs);
+  std::optional<ChsValue> end = o.end_chs.empty() ? ChsOf(*d, abs_first + (o.total ? o.total - 1 : 0)) : ParseChs(o.end_chs);
   if (!start || !end) {
     std::fprintf(stderr, "retrova-cli partrec: a CHS value is written C/H/S, e.g. 0/1/1\n");
     return kExitUsage;

@@ -19,13 +19,13 @@ std::uint16_t PackChsWord(std::uint32_t cylinder, std::uint32_t sector) {
   return static_cast<std::uint16_t>(((cylinder & 0xFF) << 8) | ((cylinder & 0x300) >> 2) | (sector & 0x3F));
 }
 
-std::string CheckChs(const Chs& chs, const char* which) {
+std::string CheckChs(const ChsValue& chs, const char* which) {
   if (chs.sector < 1 || chs.sector > 63) return std::string(which) + " sector must be 1 to 63";
   if (chs.head > 254) return std::string(which) + " head must be 0 to 254";
   return {};
 }
 
-Chs ClampChs(const Chs& chs) { return chs.cylinder > 1023 ? Chs{1023, 254, 63} : chs; }
+ChsValue ClampChs(const ChsValue& chs) { return chs.cylinder > 1023 ? ChsValue{1023, 254, 63} : chs; }
 
 std::uint8_t PartitionTypeFor(PartFs fs, std::uint32_t total_sectors) {
   switch (fs) {
@@ -42,7 +42,7 @@ std::uint8_t PartitionTypeFor(PartFs fs, std::uint32_t total_sectors) {
 std::array<std::uint8_t, 16> BuildPartEntry(const PartParams& p) {
   std::array<std::uint8_t, 16> e{};
   std::span<std::uint8_t> b(e);
-  const Chs s = ClampChs(p.start), t = ClampChs(p.end);
+  const ChsValue s = ClampChs(p.start), t = ClampChs(p.end);
   b[0] = p.boot ? 0x80 : 0x00;
   b[1] = static_cast<std::uint8_t>(s.head);
   le::Write<std::uint16_t>(b, 2, PackChsWord(s.cylinder, s.sector));

@@ -10,7 +10,7 @@
 
 enum class PartFs { kNtfs, kFat32, kFat };
 
-struct Chs {
+struct ChsValue {
   std::uint32_t cylinder = 0;
   std::uint32_t head = 0;
   std::uint32_t sector = 1;
@@ -20,16 +20,16 @@ struct Chs {
 // low byte the sector with cylinder bits 8-9 in its top two bits.
 std::uint16_t PackChsWord(std::uint32_t cylinder, std::uint32_t sector);
 // Empty when head and sector are in range (head 0-254, sector 1-63).
-std::string CheckChs(const Chs& chs, const char* which);
+std::string CheckChs(const ChsValue& chs, const char* which);
 // Cylinders past 1023 cannot be told in an entry: they read 1023/254/63.
-Chs ClampChs(const Chs& chs);
+ChsValue ClampChs(const ChsValue& chs);
 
 std::uint8_t PartitionTypeFor(PartFs fs, std::uint32_t total_sectors);
 
 struct PartParams {
   PartFs fs = PartFs::kNtfs;
-  Chs start{0, 0, 1};
-  Chs end{0, 0, 1};
+  ChsValue start{0, 0, 1};
+  ChsValue end{0, 0, 1};
   std::uint64_t first = 63;  // relative to the table's sector
   std::uint64_t total = 0;
   std::uint64_t table_lba = 0;
