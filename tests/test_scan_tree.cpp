@@ -333,38 +333,38 @@ TEST_F(ScanTreeTest, LinkingMatchesThePassesOnRandomForests) {
   const char* texts[] = {"p", "P", "q", "r", "same"};
   for (std::uint32_t seed = 1; seed <= 24; ++seed) {
     std::mt19937 rng(seed);
-    struct Spec {
+    struct DirPlan {
       std::uint64_t own, parent;
       int depth;
       std::string text;
     };
-    std::vector<Spec> specs;
+    std::vector<DirPlan> plans;
     const int count = 60 + static_cast<int>(rng() % 240);
     for (int i = 0; i < count; ++i) {
-      Spec s{1000 + static_cast<std::uint64_t>(i), kRootNumber, 0, texts[rng() % 5]};
+      DirPlan s{1000 + static_cast<std::uint64_t>(i), kRootNumber, 0, texts[rng() % 5]};
       const std::uint32_t roll = rng() % 100;
       if (i > 0 && roll < 70) {
-        const Spec& p = specs[rng() % specs.size()];
+        const DirPlan& p = plans[rng() % plans.size()];
         s.parent = p.own;
         s.depth = p.depth + 1;
       } else if (roll < 75) {
         s.parent = 900 + rng() % 10;  // missing, or one of the cycles below
         s.depth = 50;
       }
-      if (rng() % 12 == 0 && !specs.empty()) s.own = specs[rng() % specs.size()].own;  // repeated number
+      if (rng() % 12 == 0 && !plans.empty()) s.own = plans[rng() % plans.size()].own;  // repeated number
       if (rng() % 30 == 0) s.parent = s.own;                                          // its own parent
-      specs.push_back(s);
+      plans.push_back(s);
     }
     // Cycles off the tree: 900 -> 901 -> 900, 902 -> 902, and 903 -> 904 -> 905 -> 903.
     for (const auto& [own, parent] :
          std::initializer_list<std::pair<int, int>>{{900, 901}, {901, 900}, {902, 902}, {903, 904}, {904, 905}, {905, 903}})
-      specs.push_back({static_cast<std::uint64_t>(own), static_cast<std::uint64_t>(parent), 60, "cycle"});
+      plans.push_back({static_cast<std::uint64_t>(own), static_cast<std::uint64_t>(parent), 60, "cycle"});
     switch (seed % 3) {
       case 0:
-        std::stable_sort(specs.begin(), specs.end(), [](const Spec& a, const Spec& b) { return a.depth > b.depth; });
+        std::stable_sort(plans.begin(), plans.end(), [](const DirPlan& a, const DirPlan& b) { return a.depth > b.depth; });
         break;
       case 1:
-        std::shuffle(specs.begin(), specs.end(), rng);
+        std::shuffle(plans.begin(), plans.end(), rng);
         break;
       default:
         break;  // parents first
@@ -372,9 +372,9 @@ TEST_F(ScanTreeTest, LinkingMatchesThePassesOnRandomForests) {
 
     ResetScanTree(ctx());
     ASSERT_EQ(MakeRoot(ctx()), 1);
-    for (const Spec& s : specs) AddDir(s.own, s.parent, s.text);
+    for (const DirPlan& s : plans) AddDir(s.own, s.parent, s.text);
     ExpectLinkingMatchesThePasses(seed);
-    ASSERT_EQ(TreeView_GetCount(ctx().dir_tree), specs.size() + 2) << "every record placed once";
+    ASSERT_EQ(TreeView_GetCount(ctx().dir_tree), plans.size() + 2) << "every record placed once";
   }
 }
 
