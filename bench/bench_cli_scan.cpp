@@ -35,17 +35,6 @@ namespace fs = std::filesystem;
 constexpr int kRounds = 5;
 constexpr double kTarget = 0.5;
 
-// fls -p lines are "TYPE INODE:\tPATH"; the entries it makes up for the
-// volume's own areas ($MBR, $FAT1, $FAT2, $OrphanFiles) sit at the top level.
-std::uint64_t CountFlsEntries(const fs::path& listing) {
-  std::ifstream in(listing);
-  std::uint64_t n = 0;
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t tab = line.find('\t');
-    if (tab != std::string::npos && line.compare(tab + 1, 1, "$") != 0) ++n;
-  }
-  return n;
-}
 
 }  // namespace
 
@@ -68,7 +57,7 @@ int main() {
   // Once each untimed: the image into the page cache, and the counts compared.
   const bench::ProcessRun f0 = bench::TimeProcess(fls, out, err);
   if (f0.status != 0) return fail("fls", f0);
-  const std::uint64_t fls_entries = CountFlsEntries(out);
+  const std::uint64_t fls_entries = bench::CountFlsEntries(out);
   const bench::ProcessRun c0 = bench::TimeProcess(cli, out, err);
   if (c0.status != 0) return fail("retrova-cli scan", c0);
   const std::uint64_t cli_entries = bench::CountLines(out);

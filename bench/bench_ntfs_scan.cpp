@@ -46,17 +46,6 @@ constexpr double kFastTimeTarget = 0.5;
 constexpr double kFastMemoryTarget = 2.0;
 constexpr double kSlowThroughputTarget = 0.8;
 
-// fls -p lines are "TYPE INODE:\tPATH"; the metadata files and the entries it
-// makes up ($OrphanFiles) sit at the top level with a '$' name.
-std::uint64_t CountFlsEntries(const fs::path& listing) {
-  std::ifstream in(listing);
-  std::uint64_t n = 0;
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t tab = line.find('\t');
-    if (tab != std::string::npos && line.compare(tab + 1, 1, "$") != 0) ++n;
-  }
-  return n;
-}
 
 // retrova-cli lines are "PATH\tSTATE\t..." with PATH from "Root/"; the
 // metadata files are at the top with a '$' name, and the folders standing
@@ -204,7 +193,7 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
     return 2;
   }
-  const std::uint64_t fls_entries = CountFlsEntries(p.out);
+  const std::uint64_t fls_entries = bench::CountFlsEntries(p.out);
   const std::uint64_t made = bench::kNtfsDirs * (bench::kNtfsFilesPerDir + 1);
   if (fls_entries != made) std::printf("fls lists %" PRIu64 " entries, %" PRIu64 " were made\n", fls_entries, made);
 

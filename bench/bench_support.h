@@ -264,4 +264,17 @@ inline void PrintFileTail(const fs::path& file) {
   for (std::size_t i = from; i < lines.size(); ++i) std::fprintf(stderr, "  %s\n", lines[i].c_str());
 }
 
+// Entries of an `fls -r -p` listing ("TYPE INODE:\tPATH"), leaving out the
+// metadata files and the entries fls makes up for the volume's own areas
+// ($MBR, $FAT1, $OrphanFiles...): they sit at the top level with a '$' name.
+inline std::uint64_t CountFlsEntries(const fs::path& listing) {
+  std::ifstream in(listing);
+  std::uint64_t n = 0;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t tab = line.find('\t');
+    if (tab != std::string::npos && line.compare(tab + 1, 1, "$") != 0) ++n;
+  }
+  return n;
+}
+
 }  // namespace bench
