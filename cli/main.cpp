@@ -11,10 +11,7 @@
 #include "cli/cli.h"
 #include "cli/output.h"
 #include "cli/write_plan.h"
-
-#ifndef RETROVA_VERSION
-#error "RETROVA_VERSION comes from the build"
-#endif
+#include "res/resources.h"
 
 namespace {
 
@@ -112,7 +109,7 @@ int main(int argc, char** argv) {
   CLI::App app("Retrova headless operator: drive list, partition search and logical scans.\n"
                "Tables go to stdout, tab-separated; messages and progress to stderr.",
                "retrova-cli");
-  app.set_version_flag("--version", "retrova-cli " RETROVA_VERSION);
+  app.set_version_flag("--version", std::string("retrova-cli ") + kProductVersion);
   bool debug = false;
   app.add_flag("--debug", debug, "print the engine's debug lines on stderr, each prefixed \"debug: \"");
   app.require_subcommand(1);

@@ -144,7 +144,7 @@ QPixmap AboutPicture() {
   version.setPixelSize(18);
   p.setFont(version);
   p.setPen(QColor(150, 200, 255));
-  p.drawText(QRect(126, 94, 230, 26), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ver 4.1.6244"));
+  p.drawText(QRect(126, 94, 230, 26), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ver %1").arg(QString::fromLatin1(kProductVersion)));
 
   QFont small(QStringLiteral("Liberation Sans"));
   small.setPixelSize(13);
@@ -182,14 +182,17 @@ const QPixmap& BitmapPicture(int bitmap_id) {
   return *cache.insert(bitmap_id, pm);
 }
 
+QImage IconImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  DrawEmblem(p, QRectF(0, 0, size, size));
+  return image;
+}
+
 QIcon AppIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48, 64}) {
-    QPixmap pm = Blank(size, size);
-    QPainter p(&pm);
-    DrawEmblem(p, QRectF(0, 0, size, size));
-    icon.addPixmap(pm);
-  }
+  for (int size : {16, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(IconImage(size)));
   return icon;
 }
 

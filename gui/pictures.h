@@ -2,6 +2,7 @@
 // picture and the window icon.
 #pragma once
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 
 namespace gui {
@@ -10,5 +11,8 @@ namespace gui {
 // Pictures are drawn once and cached.
 const QPixmap& BitmapPicture(int bitmap_id);
 QIcon AppIcon();
+// The window icon's picture at size x size on a transparent ground; drawn on
+// an image, so it needs no display (the installed PNG icons are made with it).
+QImage IconImage(int size);
 
 }  // namespace gui

@@ -3,6 +3,13 @@
 #include "res/ids.h"
 #include "res/utility_dialogs_clone.h"
 
+#ifndef RETROVA_VERSION
+#error "RETROVA_VERSION comes from the build"
+#endif
+
+const char* const kProductVersion = RETROVA_VERSION;
+const char* const kProductTitle = "Retrova ver " RETROVA_VERSION;
+
 DialogTemplate PartitionRecordDialog();  // res/utility_dialogs_rec.cpp
 DialogTemplate BootRecordDialog();       // res/utility_dialogs_rec.cpp
 

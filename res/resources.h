@@ -29,8 +29,11 @@ extern const ColumnEntry kLogListColumns[];
 // Bitmaps of the shared image list, in image-list order.
 extern const int kImageListBitmaps[9];
 
-// Product title shown in window titles and message boxes.
-inline constexpr const char* kProductTitle = "Retrova ver 4.1.6244";
+// The version the build was configured with (project(VERSION) in CMake), and
+// the product title shown in window titles and message boxes ("Retrova ver
+// VERSION"). Defined in one source so that a new version rebuilds only it.
+extern const char* const kProductVersion;
+extern const char* const kProductTitle;
 
 // The help page shipped in res/help and the section "Content" opens.
 inline constexpr const char* kHelpPage = "help/retrova.html";

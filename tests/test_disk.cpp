@@ -419,7 +419,7 @@ TEST_F(DiskTest, AddFileToDataStreamFollowsTheChooser) {
 TEST_F(DiskTest, ErrorBoxesCutLongTextAndSkipErrorsWithoutText) {
   const std::string long_text(1500, 'x');
   EXPECT_EQ(ShowErrorBox("%s%d", long_text.c_str(), 5), 1);
-  ExpectErrorBox(0, std::string(999, 'x'), "**** Retrova ver 4.1.6244 ERROR ****");
+  ExpectErrorBox(0, std::string(999, 'x'), "**** Retrova ver " RETROVA_PROJECT_VERSION " ERROR ****");
   sys_SetLastError(ENOENT);
   ShowLastErrorBox();
   ExpectErrorBox(1, std::strerror(ENOENT));

@@ -69,7 +69,7 @@ TEST_F(GuiTest, MainWindowControlsSitAtTheirConvertedPlaces) {
   }
   EXPECT_EQ(Window()->client()->size(), QSize(MulDiv(527, bx, 4), MulDiv(302, by, 8)));
   EXPECT_EQ(Window()->minimumSize(), Window()->maximumSize());  // fixed size
-  EXPECT_EQ(Window()->windowTitle(), QStringLiteral("Retrova ver 4.1.6244"));
+  EXPECT_EQ(Window()->windowTitle(), QStringLiteral("Retrova ver " RETROVA_PROJECT_VERSION));
   EXPECT_EQ(Widget<QLabel>(IDC_STATUS)->text(), QStringLiteral("Idle..."));
   EXPECT_EQ(Widget<QLabel>(IDC_LBA)->frameShadow(), QFrame::Sunken);
 }
@@ -181,7 +181,7 @@ TEST_F(GuiTest, MessageBoxesAndChoosersShowWhatWasAskedAndReturnTheAnswer) {
   EXPECT_EQ(fe_MessageBox(dlg, "You will lose current PHYSICAL scan. Do you wish to continue.", kProductTitle,
                           MB_YESNO | MB_ICONQUESTION),
             IDNO);
-  EXPECT_EQ(title, QStringLiteral("Retrova ver 4.1.6244"));
+  EXPECT_EQ(title, QStringLiteral("Retrova ver " RETROVA_PROJECT_VERSION));
   EXPECT_EQ(text, QStringLiteral("You will lose current PHYSICAL scan. Do you wish to continue."));
   EXPECT_EQ(icon, QMessageBox::Question);
   EXPECT_EQ(parent, Window());
@@ -217,7 +217,7 @@ TEST_F(GuiTest, AboutBoxShowsItsWholePictureAndClosesFromItsWindow) {
     gui::DialogWindow* about = gui::WindowOf(App().about_dlg);
     ASSERT_NE(about, nullptr);
     gui::SyncAllDialogs();
-    EXPECT_EQ(about->windowTitle(), QStringLiteral("Retrova ver 4.1.6244"));
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("Retrova ver " RETROVA_PROJECT_VERSION));
     auto* pic = about->client()->findChild<QLabel*>();
     ASSERT_NE(pic, nullptr);
     EXPECT_EQ(pic->pixmap().size(), QSize(360, 258));
