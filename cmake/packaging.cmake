@@ -2,6 +2,9 @@
 # package: `cpack -G DEB` in the build folder (scripts/package.sh does both).
 include(GNUInstallDirs)
 find_program(RETROVA_GZIP gzip REQUIRED)
+# Set it to whoever publishes the package (the changelog names them too).
+set(RETROVA_PACKAGE_MAINTAINER "Retrova developers <retrova@localhost>"
+    CACHE STRING "Maintainer field of the Debian package")
 
 # Debian wants manual pages and long documents compressed with gzip -9n (no
 # name or time stamp, so that the package builds the same twice).
@@ -27,13 +30,24 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/README.md.gz
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/doc
   VERBATIM)
 list(APPEND RETROVA_DOC_FILES ${CMAKE_BINARY_DIR}/doc/README.md.gz)
+# A native package carries a Debian changelog: one entry for this version,
+# dated by the build (SOURCE_DATE_EPOCH when set).
+string(TIMESTAMP retrova_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${CMAKE_BINARY_DIR}/doc/changelog.new
+  "retrova (${PROJECT_VERSION}) unstable; urgency=medium\n\n  * Version ${PROJECT_VERSION}.\n\n"
+  " -- ${RETROVA_PACKAGE_MAINTAINER}  ${retrova_changelog_date}\n")
+configure_file(${CMAKE_BINARY_DIR}/doc/changelog.new ${CMAKE_BINARY_DIR}/doc/changelog COPYONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${RETROVA_GZIP} -9nkf changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/doc
+  VERBATIM)
+list(APPEND RETROVA_DOC_FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz)
 add_custom_target(retrova_docs ALL DEPENDS ${RETROVA_DOC_FILES})
-install(FILES ${CMAKE_BINARY_DIR}/doc/README.md.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/retrova)
+install(FILES ${CMAKE_BINARY_DIR}/doc/README.md.gz ${CMAKE_BINARY_DIR}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/retrova)
 
 # The package. dpkg-shlibdeps (dpkg-dev) adds the libraries the programs link;
 # Depends names what it cannot see.
-set(RETROVA_PACKAGE_MAINTAINER "Retrova developers <retrova@localhost>"
-    CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME retrova)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -51,7 +51,8 @@ done
 # places; everything is root's, programs 0755 and the rest 0644.
 listing="$(dpkg-deb -c "$deb")"
 files="$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing")"
-wanted=(./usr/bin/retrova-cli ./usr/share/man/man1/retrova-cli.1.gz ./usr/share/doc/retrova/README.md.gz)
+wanted=(./usr/bin/retrova-cli ./usr/share/man/man1/retrova-cli.1.gz ./usr/share/doc/retrova/README.md.gz
+        ./usr/share/doc/retrova/changelog.gz)
 [ "$gui" = 1 ] && wanted+=(./usr/bin/retrova ./usr/share/man/man1/retrova.1.gz
                            ./usr/share/applications/retrova.desktop
                            ./usr/share/icons/hicolor/scalable/apps/retrova.svg
@@ -89,6 +90,8 @@ while read -r gz; do
   [ "$(od -An -tx1 -j3 -N5 "$gz" | tr -d ' \n')" = 0000000000 ] ||
     fail "${gz#"$data"} was not made with gzip -n"
 done < <(find "$data" -name '*.gz')
+gzip -dc "$data/usr/share/doc/retrova/changelog.gz" | head -1 | grep -qxF "retrova ($version) unstable; urgency=medium" ||
+  fail "the changelog's first entry is not $version"
 "$data/usr/bin/retrova-cli" --version | grep -qxF "retrova-cli $version" || fail "packaged retrova-cli is not $version"
 
 [ $status -eq 0 ] && echo "$deb: fields and $(wc -l <<<"$files") files as they should be"
