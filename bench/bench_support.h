@@ -239,6 +239,26 @@ inline bool MakeNtfsFilesImage(const fs::path& work, const fs::path& image) {
 
 inline fs::path NtfsFilesImage() { return CachedImage("ntfs-100000-text-files.img", MakeNtfsFilesImage); }
 
+// The same image with every sector on the disk: the made one is sparse (its
+// free space reads as zeros without touching the disk), a drive is not.
+inline fs::path AllocatedNtfsFilesImage() {
+  const fs::path sparse = NtfsFilesImage();
+  if (sparse.empty()) return {};
+  return CachedImage("ntfs-100000-text-files-allocated.img", [&](const fs::path&, const fs::path& image) {
+    return RunShell("cp --sparse=never " + Quoted(sparse) + " " + Quoted(image));
+  });
+}
+
+// Written data to the disk, then the page cache emptied, so that the next
+// read comes from the disk. Needs root; false when it could not be done.
+inline bool DropPageCache() {
+  ::sync();
+  FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+  if (f == nullptr) return false;
+  const bool ok = std::fputs("3\n", f) >= 0;
+  return std::fclose(f) == 0 && ok;
+}
+
 // The best wall and the best CPU time over several runs, each kept apart:
 // on a busy machine the CPU time is the steadier measure of a program's cost.
 struct Best {

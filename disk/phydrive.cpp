@@ -225,6 +225,11 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
   return 1;
 }
 
+void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count) {
+  const std::optional<std::uint64_t> at = Lba(lba).ByteOffset(kSectorSize);
+  if (at && count <= UINT64_MAX / kSectorSize) sys_Prefetch(d.handle, *at, count * kSectorSize);
+}
+
 int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer) {
   const std::optional<std::uint64_t> offset = Lba(lba).ByteOffset(kSectorSize);
   if (!offset) {

@@ -47,6 +47,8 @@ int ReadDriveIdentity(PHYDRIVE_INFO& d, const std::string& device_path);
 // Decodes model, serial and firmware from an IDENTIFY DEVICE block (word-swapped ATA strings).
 bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
+// Asks for the sectors to be read ahead (a hint; nothing is read into a buffer).
+void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count);
 int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
 int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void ShowLastErrorBox();

@@ -46,6 +46,11 @@ class ClusterReadAhead {
       first_ = c;
       count_ = static_cast<std::uint32_t>(n);
       ReadSectors(ctx_, drive_, FatClusterLba(vol_, c), buffer_.span().first(n * bpc_));
+      // The next run of clusters is fetched while this one is examined.
+      if (last_ - c + 1 > n) {
+        const std::uint64_t ahead = std::min<std::uint64_t>(buffer_.size() / bpc_, last_ - c + 1 - n);
+        PrefetchSectors(drive_, FatClusterLba(vol_, c) + n * bpc_ / 512, ahead * bpc_ / 512);
+      }
     }
     return buffer_.span().subspan(static_cast<std::size_t>(c - first_) * bpc_, bpc_);
   }

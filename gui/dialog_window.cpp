@@ -50,7 +50,10 @@ QColor FromBgr(std::uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8
 // (and a re-polish at each colour change) in the middle of a scan.
 class FlatProgressBar : public QProgressBar {
  public:
-  using QProgressBar::QProgressBar;
+  // Every pixel is painted here: without saying so, each of QProgressBar's
+  // immediate repaints also repaints the group box and labels behind it,
+  // which cost the window most of its time during a fast scan.
+  explicit FlatProgressBar(QWidget* parent) : QProgressBar(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
   // An invalid colour: the palette's highlight.
   void setChunkColour(const QColor& c) {
     if (c == chunk_) return;

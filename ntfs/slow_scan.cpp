@@ -59,6 +59,9 @@ class SlowScan {
       const std::uint64_t n = std::min(kChunkSectors, end - lba);
       const std::span<std::uint8_t> chunk = buffer_.span().first(n * 512);
       ReadSectors(ctx_, drive_, lba, chunk);  // what cannot be read comes back zeroed
+      // The next chunk is fetched while this one is decoded.
+      const std::uint64_t next = lba + n - 1;
+      if (next < end) PrefetchSectors(drive_, next, std::min(kChunkSectors, end - next));
       for (std::uint64_t p = 0; p + 1 < n; ++p) Examine(chunk.subspan(p * 512, kMftRecordSize), lba + p, start);
       lba += n - 1;
     }

@@ -287,6 +287,13 @@ bool sys_IsBlockDevice(DevHandle h) {
 
 void sys_SetReadFaultHook(ReadFaultHook hook) { g_read_fault_hook = hook; }
 
+void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length) {
+  if (h < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+      length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+    return;
+  ::posix_fadvise(h, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+}
+
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf) {
   std::size_t length = buf.size();
   if (g_read_fault_hook) {

@@ -32,6 +32,10 @@ struct IoResult {
 // system can address, or (block devices) an offset past the end of the device.
 // A short count means end of file or device; buf beyond it is left untouched.
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf);
+// A hint that the range will be read soon: the system may start reading it
+// now, so that a scan's decoding of one chunk overlaps the disk's reading of
+// the next. Never fails; a handle that cannot take the hint ignores it.
+void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 // Reopens path for writing just for this transfer, so a source opened for
 // reading can never be changed by anything but an explicit write.
 // The data is flushed before the result is given, so a device error is not
