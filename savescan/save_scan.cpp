@@ -442,8 +442,8 @@ std::string SaveSink::FailureText() const {
   return text;
 }
 
-bool SavedReader::Take(std::size_t n, std::span<const std::uint8_t>& out) {
-  if (n > left() || (bytes_.size() - pos_ < n && !Fill(n))) {
+bool SavedReader::TakeFilled(std::size_t n, std::span<const std::uint8_t>& out) {
+  if (n > left() || !Fill(n)) {
     out = {};
     return false;
   }

@@ -66,11 +66,18 @@ class SavedReader {
   std::uint64_t left() const { return total_ - taken_; }
   // The next n bytes, or an empty span (nothing taken) when fewer are left.
   // The span is valid until the next call.
-  bool Take(std::size_t n, std::span<const std::uint8_t>& out);
+  bool Take(std::size_t n, std::span<const std::uint8_t>& out) {
+    if (bytes_.size() - pos_ < n) return TakeFilled(n, out);
+    out = bytes_.subspan(pos_, n);
+    pos_ += n;
+    taken_ += n;
+    return true;
+  }
   // errno of a read of the file that failed, else 0.
   int error() const { return error_; }
 
  private:
+  bool TakeFilled(std::size_t n, std::span<const std::uint8_t>& out);
   bool Fill(std::size_t n);
   std::span<const std::uint8_t> bytes_;  // in hand: the whole input, or the buffer's filled part
   std::size_t pos_ = 0;                  // the next byte in bytes_
