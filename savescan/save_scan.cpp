@@ -717,7 +717,9 @@ int LoadScanFrom(AppContext& ctx, SavedReader& in) {
 
   // Each block takes at least its record's bytes: the loop ends with the file.
   std::vector<INODE_RECD*> recs;
-  recs.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(dir_count, in.left() / kInodeRecdSize)));
+  // What the file's size allows, and never much up front: the size of a file
+  // read as it goes is only what the system reported.
+  recs.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({dir_count, in.left() / kInodeRecdSize, 1u << 16})));
   for (std::uint64_t i = 0; i < dir_count; ++i) {
     if (!ReadDirBlock(ctx, in)) return 0;
     recs.push_back(ctx.pending_dir_tail);
