@@ -1,7 +1,9 @@
 // The one application context that every operation takes first.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/controls.h"
 #include "platform/window.h"
@@ -76,6 +78,11 @@ struct AppContext {
   std::uint64_t pending_file_count = 0;
   FILE_INODE* pending_file_head = nullptr;
   FILE_INODE* pending_file_tail = nullptr;
+  // Arrays of FILE_INODEs made many at once (a load), each file of them on
+  // the pending-file list; freed whole with that list. The last one has
+  // file_block_used of its slots taken.
+  std::vector<FILE_INODE*> file_blocks;
+  std::size_t file_block_used = 0;
   TreeItem* root_item = nullptr;
   INODE_RECD* mft_inode = nullptr;
 

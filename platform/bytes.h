@@ -1,9 +1,11 @@
 // Checked little-endian reads and writes at explicit offsets.
 #pragma once
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <type_traits>
 
 namespace le {
 
@@ -30,8 +32,14 @@ inline std::uint64_t U64(std::span<const std::uint8_t> b, std::size_t o) {
 template <typename T>
 bool Write(std::span<std::uint8_t> buf, std::size_t offset, T value) {
   if (offset > buf.size() || buf.size() - offset < sizeof(T)) return false;
-  const auto v = static_cast<std::uint64_t>(value);
-  for (std::size_t i = 0; i < sizeof(T); ++i) buf[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  if constexpr (std::endian::native == std::endian::little && std::is_integral_v<T>) {
+    // One store: the byte loop below is not merged by the compiler, and the
+    // record images are written once per file of a saved scan.
+    std::memcpy(buf.data() + offset, &value, sizeof(T));
+  } else {
+    const auto v = static_cast<std::uint64_t>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i) buf[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  }
   return true;
 }
 

@@ -147,12 +147,32 @@ std::uint64_t ListedFiles(const INODE_RECD& dir) {
   return n;
 }
 
+// The file blocks of dir, from files_head along next_in_dir (at most
+// file_count of them), counted in `written`; false once the sink failed.
+bool PutFileBlocks(SaveSink& out, const INODE_RECD& dir, std::uint64_t& written) {
+  written = 0;
+  for (const FILE_INODE* f = dir.files_head; f && written < dir.file_count; f = f->next_in_dir, ++written) {
+    std::array<std::uint8_t, kFileInodeSize> image = FileInodeToBytes(*f);
+    // The name as held, up to its first NUL and with one: the size is what
+    // follows, whatever the record said.
+    const std::size_t len = std::strlen(f->name.c_str());
+    le::Write<std::uint32_t>(std::span<std::uint8_t>(image), 8, static_cast<std::uint32_t>(len + 1));
+    if (!out.Put(image, "FILE INODE")) return false;
+    if (!out.Put({reinterpret_cast<const std::uint8_t*>(f->name.c_str()), len + 1}, "WRITE FILE INODE file name"))
+      return false;
+  }
+  return true;
+}
+
 bool WriteDirBlock(SaveSink& out, const SavedDir& d) {
   const INODE_RECD& r = *d.rec;
   std::array<std::uint8_t, kInodeRecdSize> image = InodeRecdToBytes(r);
   std::span<std::uint8_t> b(image);
+  const std::uint64_t at = out.Offset();
   le::Write<std::uint32_t>(b, 12, kLinkFinal);
-  le::Write<std::uint64_t>(b, 52, ListedFiles(r));
+  // The count the list should hold; set to what it did hold once the blocks
+  // are written (a damaged list ends early), so the list is walked once.
+  le::Write<std::uint64_t>(b, 52, r.file_count);
   le::Write<std::uint64_t>(b, 76, d.number);
   le::Write<std::uint64_t>(b, 84, d.parent);
   if (!out.Put(image, "INODE")) return false;
@@ -161,7 +181,12 @@ bool WriteDirBlock(SaveSink& out, const SavedDir& d) {
   if (!out.Put(r.resident_data, "WRITE resident data")) return false;
   for (const RUN_ENTRY& e : r.run_list)
     if (!out.Put(RunEntryToBytes(e), "WRITE Run List")) return false;
-  return WriteFileBlocks(out, r) == 1;
+  std::uint64_t written = 0;
+  if (!PutFileBlocks(out, r, written)) return false;
+  if (written == r.file_count) return true;
+  std::array<std::uint8_t, 8> count{};
+  le::Write<std::uint64_t>(std::span<std::uint8_t>(count), 0, written);
+  return out.Patch(at + 52, count, "INODE");
 }
 
 // A new file in dir with a name of its own, for writing; -1 with errno set.
@@ -185,6 +210,13 @@ int CreateTempFile(const OutputDir& dir, std::string& name) {
 // Takes n bytes for one part; false after the part's size-mismatch box.
 bool TakePart(AppContext& ctx, SavedReader& in, std::size_t n, std::span<const std::uint8_t>& out, const char* what) {
   if (in.Take(n, out)) return true;
+  if (in.error() != 0) {
+    // The read failed rather than the file ending: the part's system error.
+    std::string part = what;
+    if (const std::size_t at = part.find(" size mismatch"); at != std::string::npos) part.replace(at, 14, " system error");
+    ErrorBox(ctx, Terminating(part.c_str()) + "\n" + std::strerror(in.error()));
+    return false;
+  }
   ErrorBox(ctx, Terminating(what));
   return false;
 }
@@ -248,7 +280,8 @@ bool ReadDirBlock(AppContext& ctx, SavedReader& in) {
     }
     r->run_list.resize(run_count);
     for (RUN_ENTRY& e : r->run_list) {
-      in.Take(kRunEntrySize, part);
+      // A file read as it goes can still end early.
+      if (!TakePart(ctx, in, kRunEntrySize, part, "READ Run List size mismatch")) return false;
       RunEntryFromBytes(part, e);
     }
   }
@@ -262,33 +295,138 @@ bool ReadDirBlock(AppContext& ctx, SavedReader& in) {
   return true;
 }
 
+// Whether the records can be placed in one pass in file order: each one's
+// parent is Root, an earlier record, or a number no record has (it then goes
+// under "Unlinked Data", as the linking would put it). A save writes its
+// tree in that order; a file that lists its records otherwise is linked by
+// number.
+bool PlaceableInFileOrder(const std::vector<INODE_RECD*>& recs) {
+  NumberTable<bool> all, earlier;
+  all.Reserve(recs.size());
+  earlier.Reserve(recs.size());
+  for (const INODE_RECD* r : recs) all.TryEmplace(r->own_number, true);
+  for (const INODE_RECD* r : recs) {
+    const std::uint64_t p = r->parent_number;
+    // 0 is the synthetic nodes' number: which of them the linking finds depends on their places.
+    if (p == 0 || (p != kRootNumber && all.Find(p) && !earlier.Find(p))) return false;
+    earlier.TryEmplace(r->own_number, true);
+  }
+  return true;
+}
+
+bool IsOrphanFilesRecord(const INODE_RECD& r) {
+  return (r.record_flags & kRecSynthetic) && r.own_number == 0 && r.posix_name && *r.posix_name == "Orphan Files";
+}
+
+// Places the records in file order, each as the last child of its parent:
+// the tree that was saved, its sibling order included. "Unlinked Data" is
+// made where its first child comes; an NTFS scan always has it (its linking
+// makes it first, then sorts Root's linked children around it and appends
+// "Orphan Files"), so there it is also made, empty, where that left it.
+void PlaceInFileOrder(AppContext& ctx, const std::vector<INODE_RECD*>& recs, bool unlinked_always) {
+  TreeItem* root = TreeView_GetRoot(ctx.dir_tree);
+  // The first item of each number: the file's order is the saved tree's
+  // pre-order, in which the save numbered the directories.
+  NumberTable<TreeItem*> first;
+  first.Reserve(recs.size() + 1);
+  first.TryEmplace(kRootNumber, root);
+  TreeItem* unlinked = nullptr;
+  bool unlinked_made = false;
+  auto unlinked_node = [&] {
+    if (!unlinked_made) unlinked = InsertUnlinkedNode(ctx);
+    unlinked_made = true;
+    return unlinked;
+  };
+  const std::string unlinked_name = "Unlinked Data";
+  for (INODE_RECD* r : recs) {
+    r->link_state = kLinkFinal;
+    TreeItem* parent = nullptr;
+    if (r->parent_number == kRootNumber) {
+      if (unlinked_always && !unlinked_made &&
+          (IsOrphanFilesRecord(*r) || TreeView_CompareText(DisplayName(*r).c_str(), unlinked_name) >= 0))
+        unlinked_node();
+      parent = root;
+    } else if (TreeItem* const* p = first.Find(r->parent_number)) {
+      parent = *p;
+    } else {
+      parent = unlinked_node();
+    }
+    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Last) : nullptr;
+    if (item) first.TryEmplace(r->own_number, item);
+  }
+  if (unlinked_always) unlinked_node();
+}
+
+// Rebuilds the tree below a fresh Root from the loaded records.
+void PlaceLoadedDirs(AppContext& ctx, const std::vector<INODE_RECD*>& recs, bool unlinked_always) {
+  if (PlaceableInFileOrder(recs)) {
+    PlaceInFileOrder(ctx, recs, unlinked_always);
+    return;
+  }
+  LinkPendingDirs(ctx);
+  if (unlinked_always) return;
+  // A FAT scan has no "Unlinked Data": the linking's goes again when nothing went under it.
+  TreeItem* root = TreeView_GetRoot(ctx.dir_tree);
+  for (TreeItem* c = root ? root->first_child : nullptr; c; c = c->next_sibling) {
+    if (!IsUnlinkedNode(c, root) || c->first_child) continue;
+    auto* node = static_cast<INODE_RECD*>(c->data);
+    TreeView_DeleteItem(ctx.dir_tree, c);
+    ReleaseRecord(node);
+    break;
+  }
+}
+
 }  // namespace
 
 // ---- SaveSink / SavedReader ---------------------------------------------------------
 
-bool SaveSink::Put(std::span<const std::uint8_t> bytes, const char* part) {
+bool SaveSink::Fail() {
+  failed_ = true;
+  error_ = errno;
+  return false;
+}
+
+bool SaveSink::PutPastBuffer(std::span<const std::uint8_t> bytes, const char* part) {
   if (failed_) return false;
   part_ = part;
   if (buffer_.size() + bytes.size() > kBufferSize && !Flush()) return false;
   if (bytes.size() >= kBufferSize) {
-    if (!WriteAll(fd_, bytes)) {
-      failed_ = true;
-      error_ = errno;
-      return false;
-    }
+    if (!WriteAll(fd_, bytes)) return Fail();
+    flushed_ += bytes.size();
     return true;
   }
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
   return true;
 }
 
+bool SaveSink::Patch(std::uint64_t at, std::span<const std::uint8_t> bytes, const char* part) {
+  if (failed_) return false;
+  part_ = part;
+  if (at > Offset() || Offset() - at < bytes.size()) {
+    errno = EINVAL;
+    return Fail();
+  }
+  // The part already written goes over the file; the rest is still in the buffer.
+  for (std::size_t done = 0; done < bytes.size() && at + done < flushed_;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - done, flushed_ - at - done));
+    const ssize_t w = ::pwrite(fd_, bytes.data() + done, n, static_cast<off_t>(at + done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return Fail();
+    done += static_cast<std::size_t>(w);
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    if (at + i >= flushed_) buffer_[static_cast<std::size_t>(at + i - flushed_)] = bytes[i];
+  return true;
+}
+
 bool SaveSink::Flush() {
   if (failed_) return false;
-  if (!buffer_.empty() && !WriteAll(fd_, buffer_)) {
-    failed_ = true;
-    error_ = errno;
-    return false;
-  }
+  if (buffer_.empty()) return true;
+  if (!WriteAll(fd_, buffer_)) return Fail();
+  // Start writing these bytes to the disk now, while the rest is made: the
+  // fsync at the end then waits for little. Advice only: a failure changes nothing.
+  ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(buffer_.size()), SYNC_FILE_RANGE_WRITE);
+  flushed_ += buffer_.size();
   buffer_.clear();
   return true;
 }
@@ -304,30 +442,44 @@ std::string SaveSink::FailureText() const {
   return text;
 }
 
-bool SavedReader::Take(std::size_t n, std::span<const std::uint8_t>& out) {
-  if (n > left()) {
+bool SavedReader::TakeFilled(std::size_t n, std::span<const std::uint8_t>& out) {
+  if (n > left() || !Fill(n)) {
     out = {};
     return false;
   }
   out = bytes_.subspan(pos_, n);
   pos_ += n;
+  taken_ += n;
   return true;
+}
+
+bool SavedReader::Fill(std::size_t n) {
+  if (fd_ < 0 || error_ != 0) return false;
+  constexpr std::size_t kChunk = 256u << 10;
+  // The unread bytes move to the front; then the buffer holds n or a chunk,
+  // whichever is more, but never more than the file has left.
+  const std::size_t have = bytes_.size() - pos_;
+  if (have != 0) std::memmove(buffer_.data(), bytes_.data() + pos_, have);
+  const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(n, kChunk), left()));
+  if (buffer_.size() < want) buffer_.resize(want);
+  std::size_t filled = have;
+  while (filled < want) {
+    const ssize_t got = ::read(fd_, buffer_.data() + filled, want - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error_ = errno;
+    if (got <= 0) break;  // shorter than it was: the parts will say where it ends
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes_ = std::span<const std::uint8_t>(buffer_.data(), filled);
+  pos_ = 0;
+  return filled >= n;
 }
 
 // ---- Save --------------------------------------------------------------------------
 
 int WriteFileBlocks(SaveSink& out, const INODE_RECD& dir) {
-  std::uint64_t n = 0;
-  for (const FILE_INODE* f = dir.files_head; f && n < dir.file_count; f = f->next_in_dir, ++n) {
-    std::array<std::uint8_t, kFileInodeSize> image = FileInodeToBytes(*f);
-    // The name as held, with its NUL: the size is what follows, whatever the record said.
-    const std::string name(f->name.c_str());
-    le::Write<std::uint32_t>(std::span<std::uint8_t>(image), 8, static_cast<std::uint32_t>(name.size() + 1));
-    if (!out.Put(image, "FILE INODE")) return 0;
-    std::span<const std::uint8_t> with_nul(reinterpret_cast<const std::uint8_t*>(name.c_str()), name.size() + 1);
-    if (!out.Put(with_nul, "WRITE FILE INODE file name")) return 0;
-  }
-  return 1;
+  std::uint64_t written = 0;
+  return PutFileBlocks(out, dir, written) ? 1 : 0;
 }
 
 int SaveScanInto(AppContext& ctx, const PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol, const OutputDir& dir) {
@@ -416,21 +568,24 @@ int ReadFileBlocks(AppContext& ctx, SavedReader& in, INODE_RECD& dir, std::uint6
   // Each block takes at least its 68 bytes, so the walk ends with the file.
   for (std::uint64_t i = 0; i < count; ++i) {
     if (!TakePart(ctx, in, kFileInodeSize, part, "FILE INODE READ size mismatch")) return 0;
-    auto* f = new (std::nothrow) FILE_INODE;
+    // From the context's blocks: a load makes every file at once, and frees them at once.
+    FILE_INODE* f = NewBlockFileInode(ctx);
     if (!f) {
       ErrorBox(ctx, Terminating("file list memory allocation"));
       return 0;
     }
     FileInodeFromBytes(part, *f);
     const std::uint32_t name_size = f->name_size;
-    if (name_size > kMaxSavedNameLen + 1 || (name_size != 0 && !in.Take(name_size, part))) {
-      delete f;
+    // A slot left unused stays in its block, which the next release frees.
+    if (name_size > kMaxSavedNameLen + 1) {
       ErrorBox(ctx, Terminating("READ FILE INODE size mismatch"));
       return 0;
     }
+    if (name_size != 0 && !TakePart(ctx, in, name_size, part, "READ FILE INODE size mismatch")) return 0;
     if (name_size != 0) {
-      f->name.assign(reinterpret_cast<const char*>(part.data()), part.size());
-      f->name.resize(std::strlen(f->name.c_str()));  // a C string: the NUL and what follows it are not the name
+      // A C string: the NUL and what follows it are not the name.
+      const char* name = reinterpret_cast<const char*>(part.data());
+      f->name.assign(name, strnlen(name, part.size()));
     }
     f->name_size = static_cast<std::uint32_t>(f->name.size() + 1);
     f->next_in_dir = f->next_pending_file = nullptr;
@@ -514,8 +669,9 @@ std::string SavedVolumeMisfit(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDR
   return {};
 }
 
-int LoadScanBytes(AppContext& ctx, std::span<const std::uint8_t> bytes) {
-  SavedReader in(bytes);
+namespace {
+
+int LoadScanFrom(AppContext& ctx, SavedReader& in) {
   std::span<const std::uint8_t> part;
   if (!TakePart(ctx, in, kScanInfoSize, part, "SCAN_INFO READ size mismatch")) return 0;
   const std::uint64_t dir_count = le::U64(part, 0);
@@ -560,15 +716,21 @@ int LoadScanBytes(AppContext& ctx, std::span<const std::uint8_t> bytes) {
   show_counts();
 
   // Each block takes at least its record's bytes: the loop ends with the file.
-  for (std::uint64_t i = 0; i < dir_count; ++i)
+  std::vector<INODE_RECD*> recs;
+  // What the file's size allows, and never much up front: the size of a file
+  // read as it goes is only what the system reported.
+  recs.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({dir_count, in.left() / kInodeRecdSize, 1u << 16})));
+  for (std::uint64_t i = 0; i < dir_count; ++i) {
     if (!ReadDirBlock(ctx, in)) return 0;
+    recs.push_back(ctx.pending_dir_tail);
+  }
 
   // Root is made for the loaded volume; the scanned one (another record) keeps its counts.
   LOGDRIVE_INFO* scanned = ctx.scanned_logdrive;
   ctx.scanned_logdrive = nullptr;
   const int made = MakeRoot(ctx);
   ctx.scanned_logdrive = scanned;
-  if (made) LinkPendingDirs(ctx);
+  if (made) PlaceLoadedDirs(ctx, recs, vol->fs_type == kFsNtfs);
   int result = made;
   if (root_count != 0) {
     TreeItem* root_item = ctx.dir_tree ? TreeView_GetRoot(ctx.dir_tree) : nullptr;
@@ -591,6 +753,13 @@ int LoadScanBytes(AppContext& ctx, std::span<const std::uint8_t> bytes) {
   return result;
 }
 
+}  // namespace
+
+int LoadScanBytes(AppContext& ctx, std::span<const std::uint8_t> bytes) {
+  SavedReader in(bytes);
+  return LoadScanFrom(ctx, in);
+}
+
 int LoadScanFile(AppContext& ctx, const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
@@ -601,30 +770,11 @@ int LoadScanFile(AppContext& ctx, const std::string& path) {
                       (fd < 0 ? std::string("\n") + std::strerror(err) : std::string()));
     return 0;
   }
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-  } catch (const std::bad_alloc&) {
-    ::close(fd);
-    ErrorBox(ctx, "Error on SCAN_INFO READ system error. Terminating.\nThe file is too large to load.");
-    return 0;
-  }
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      ErrorBox(ctx, std::string("Error on SCAN_INFO READ system error. Terminating.\n") + std::strerror(err));
-      return 0;
-    }
-    if (n == 0) break;  // shorter than it was: the parts will say where it ends
-    got += static_cast<std::size_t>(n);
-  }
+  // Read as the parts are taken: a large file is never held whole.
+  SavedReader in(fd, static_cast<std::uint64_t>(st.st_size));
+  const int result = LoadScanFrom(ctx, in);
   ::close(fd);
-  bytes.resize(got);
-  return LoadScanBytes(ctx, bytes);
+  return result;
 }
 
 void LoadScan(AppContext& ctx) {

@@ -27,7 +27,17 @@ inline constexpr std::uint32_t kMaxSavedRuns = 1u << 20;
 class SaveSink {
  public:
   explicit SaveSink(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
-  bool Put(std::span<const std::uint8_t> bytes, const char* part);
+  bool Put(std::span<const std::uint8_t> bytes, const char* part) {
+    if (failed_ || buffer_.size() + bytes.size() > kBufferSize) return PutPastBuffer(bytes, part);
+    part_ = part;
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  // Bytes put so far, written out or not.
+  std::uint64_t Offset() const { return flushed_ + buffer_.size(); }
+  // Overwrites bytes put earlier, from offset `at` on: a count known only
+  // after what it counts.
+  bool Patch(std::uint64_t at, std::span<const std::uint8_t> bytes, const char* part);
   bool Flush();
   bool failed() const { return failed_; }
   // The error box text for the failure.
@@ -35,24 +45,47 @@ class SaveSink {
 
  private:
   static constexpr std::size_t kBufferSize = 1u << 20;
+  bool PutPastBuffer(std::span<const std::uint8_t> bytes, const char* part);
+  bool Fail();
   int fd_;
   std::vector<std::uint8_t> buffer_;
+  std::uint64_t flushed_ = 0;
   const char* part_ = "SCAN_INFO";
   bool failed_ = false;
   int error_ = 0;
 };
 
-// The bytes of a saved-scan file, read front to back; nothing is taken past the end.
+// The bytes of a saved-scan file, read front to back; nothing is taken past
+// the end. Either all in memory, or read from an open file as they are taken,
+// through a buffer of its own (no copy of the whole file).
 class SavedReader {
  public:
-  explicit SavedReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::size_t left() const { return bytes_.size() - pos_; }
+  explicit SavedReader(std::span<const std::uint8_t> bytes) : bytes_(bytes), total_(bytes.size()) {}
+  // The file fd (not closed here) holding `size` bytes from its current offset.
+  SavedReader(int fd, std::uint64_t size) : total_(size), fd_(fd) {}
+  std::uint64_t left() const { return total_ - taken_; }
   // The next n bytes, or an empty span (nothing taken) when fewer are left.
-  bool Take(std::size_t n, std::span<const std::uint8_t>& out);
+  // The span is valid until the next call.
+  bool Take(std::size_t n, std::span<const std::uint8_t>& out) {
+    if (bytes_.size() - pos_ < n) return TakeFilled(n, out);
+    out = bytes_.subspan(pos_, n);
+    pos_ += n;
+    taken_ += n;
+    return true;
+  }
+  // errno of a read of the file that failed, else 0.
+  int error() const { return error_; }
 
  private:
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
+  bool TakeFilled(std::size_t n, std::span<const std::uint8_t>& out);
+  bool Fill(std::size_t n);
+  std::span<const std::uint8_t> bytes_;  // in hand: the whole input, or the buffer's filled part
+  std::size_t pos_ = 0;                  // the next byte in bytes_
+  std::uint64_t total_ = 0;
+  std::uint64_t taken_ = 0;
+  int fd_ = -1;
+  std::vector<std::uint8_t> buffer_;
+  int error_ = 0;
 };
 
 // The file blocks of a directory, from files_head along next_in_dir (at most

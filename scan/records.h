@@ -85,6 +85,9 @@ struct FILE_INODE {
   // Not stored: on the pending-file list, which owns it (releasing the list
   // unlinks such files from the directories instead of looking each one up).
   bool pending = false;
+  // Not stored: a slot of one of the context's file blocks, freed with its
+  // block rather than on its own.
+  bool in_block = false;
 };
 
 inline std::uint32_t PosixNameLen(const INODE_RECD& r) { return r.posix_name ? static_cast<std::uint32_t>(r.posix_name->size()) : 0; }

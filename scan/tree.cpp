@@ -331,6 +331,22 @@ FILE_INODE* MakeFileInode(const INODE_RECD& r) {
   }
 }
 
+FILE_INODE* NewBlockFileInode(AppContext& ctx) {
+  constexpr std::size_t kBlockFiles = 4096;
+  if (ctx.file_blocks.empty() || ctx.file_block_used == kBlockFiles) {
+    try {
+      ctx.file_blocks.reserve(ctx.file_blocks.size() + 1);
+      ctx.file_blocks.push_back(new FILE_INODE[kBlockFiles]);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    ctx.file_block_used = 0;
+  }
+  FILE_INODE* f = &ctx.file_blocks.back()[ctx.file_block_used++];
+  f->in_block = true;
+  return f;
+}
+
 void AppendFileToDir(INODE_RECD& dir, FILE_INODE* f) {
   if (!f) return;
   f->next_in_dir = nullptr;
@@ -380,10 +396,13 @@ void ReleasePendingFiles(AppContext& ctx) {
     FILE_INODE* f = ctx.pending_file_head;
     for (std::uint64_t i = 0; i < ctx.pending_file_count && f; ++i) {
       FILE_INODE* next = f->next_pending_file;
-      delete f;
+      if (!f->in_block) delete f;
       f = next;
     }
   }
+  for (FILE_INODE* block : ctx.file_blocks) delete[] block;
+  ctx.file_blocks.clear();
+  ctx.file_block_used = 0;
   ctx.pending_file_count = 0;
   ctx.pending_file_head = nullptr;
   ctx.pending_file_tail = nullptr;
@@ -469,6 +488,16 @@ int MakeRoot(AppContext& ctx) {
   }
   ctx.root_item = item;
   return 1;
+}
+
+TreeItem* InsertUnlinkedNode(AppContext& ctx) {
+  if (!ctx.dir_tree) return nullptr;
+  INODE_RECD* unlinked = MakeSyntheticRecord("Unlinked Data", 0, kRootNumber, kRecSynthetic);
+  if (!unlinked) return nullptr;
+  unlinked->tree_owned = true;
+  TreeItem* item = InsertTreeRecord(ctx, unlinked, TreeView_GetRoot(ctx.dir_tree), TreeInsert::Last);
+  if (!item) ReleaseRecord(unlinked);
+  return item;
 }
 
 void ResetScanTree(AppContext& ctx) {

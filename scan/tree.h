@@ -13,6 +13,10 @@ int AppendPendingDir(AppContext& ctx, INODE_RECD* r);
 int AppendPendingFile(AppContext& ctx, FILE_INODE* f);
 // A fresh FILE_INODE from a record's fields and name; null when neither name qualifies.
 FILE_INODE* MakeFileInode(const INODE_RECD& r);
+// A fresh FILE_INODE from the context's file blocks, for a reader that makes
+// many (one allocation for thousands); the caller appends it to the
+// pending-file list, whose release frees the blocks. Null when memory runs out.
+FILE_INODE* NewBlockFileInode(AppContext& ctx);
 // Appends f to the directory record's file list.
 void AppendFileToDir(INODE_RECD& dir, FILE_INODE* f);
 
@@ -113,6 +117,9 @@ class DirNumberIndex {
 };
 
 int MakeRoot(AppContext& ctx);
+// The "Unlinked Data" node the linking makes, inserted as Root's last child;
+// null when it cannot be made.
+TreeItem* InsertUnlinkedNode(AppContext& ctx);
 void ResetScanTree(AppContext& ctx);
 void ReleasePendingDirs(AppContext& ctx);
 void ReleasePendingFiles(AppContext& ctx);
