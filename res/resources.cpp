@@ -5,6 +5,7 @@
 
 DialogTemplate PartitionRecordDialog();  // res/utility_dialogs_rec.cpp
 DialogTemplate BootRecordDialog();       // res/utility_dialogs_rec.cpp
+DialogTemplate SlotChoiceDialog();       // res/utility_dialogs_rec.cpp
 
 namespace {
 
@@ -95,6 +96,7 @@ const std::vector<DialogTemplate>& AllDialogTemplates() {
                                                          FinderDialog(),
                                                          PartitionRecordDialog(),
                                                          BootRecordDialog(),
+                                                         SlotChoiceDialog(),
                                                          CloneDialogTemplate(),
                                                          WipeDialogTemplate()};
   return all;
