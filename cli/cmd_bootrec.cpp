@@ -11,6 +11,7 @@
 #include "cli/write_plan.h"
 #include "disk/phydrive.h"
 #include "utils/bootrec.h"
+#include "utils/write_guard.h"
 
 namespace cli {
 
@@ -31,6 +32,11 @@ int RunWritePlan(const char* verb, PHYDRIVE_INFO& d, const std::vector<SectorWri
     std::fprintf(stderr, "retrova-cli %s: nothing written; add --yes to write to %s (%s)\n", verb,
                  d.device_path.c_str(), d.model);
     return kExitPreview;
+  }
+  // As clone and wipe: a drive with a file system in use is never written.
+  if (const std::string mounted = CheckNotMounted(d); !mounted.empty()) {
+    std::fprintf(stderr, "retrova-cli %s: refused, nothing written: %s\n", verb, mounted.c_str());
+    return kExitFailed;
   }
   const UndoWriteOutcome r = WriteWithUndo(App(), d, writes);
   if (!r.undo_path.empty())

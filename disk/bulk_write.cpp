@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 
 #include "disk/phydrive.h"
@@ -21,6 +20,33 @@ DriveWriter::~DriveWriter() {
 }
 
 void DriveWriter::Fail(int err) { error_ = std::strerror(err); }
+
+bool DriveWriter::Retire(std::uint64_t keep) {
+  while (in_flight_bytes_ > keep && !in_flight_.empty()) {
+    const Range r = in_flight_.front();
+    in_flight_.pop_front();
+    in_flight_bytes_ -= r.length;
+    // Waits for the range's write-back (a device error shows here, and again
+    // at the final flush). Not a flush: the device's cache and the file's
+    // metadata are left to fdatasync.
+    if (::sync_file_range(fd_, static_cast<off_t>(r.offset), static_cast<off_t>(r.length),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+      if (errno == EIO || errno == ENOSPC) {
+        Fail(errno);
+        return false;
+      }
+      write_behind_ = false;
+      in_flight_.clear();
+      in_flight_bytes_ = 0;
+      return true;
+    }
+    // Written data is of no more use in memory: dropping it keeps a long
+    // write from pushing out pages that are still wanted (the source's among
+    // them), and a read-back then reads the device, not the cache.
+    ::posix_fadvise(fd_, static_cast<off_t>(r.offset), static_cast<off_t>(r.length), POSIX_FADV_DONTNEED);
+  }
+  return true;
+}
 
 bool DriveWriter::Write(std::uint64_t lba, std::span<const std::uint8_t> data) {
   if (fd_ < 0) return false;
@@ -43,22 +69,22 @@ bool DriveWriter::Write(std::uint64_t lba, std::span<const std::uint8_t> data) {
     }
     done += static_cast<std::size_t>(n);
   }
-  // Start the write-back of what has piled up, without waiting for it, so
-  // that the flush at the end finds little left to do and the device works
-  // while the next data is read or made.
-  if (offset + data.size() >= flushed_to_ + kWriteBackChunk) {
-    const std::uint64_t from = std::min(flushed_to_, offset);
-    ::sync_file_range(fd_, static_cast<off_t>(from), static_cast<off_t>(offset + data.size() - from),
-                      SYNC_FILE_RANGE_WRITE);
-    flushed_to_ = offset + data.size();
+  if (!write_behind_ || data.empty()) return true;
+  // Start this transfer's write-back now, without waiting for it.
+  if (::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(data.size()), SYNC_FILE_RANGE_WRITE) !=
+      0) {
+    write_behind_ = false;  // e.g. a file system without it: the final flush does all
+    return true;
   }
-  return true;
+  in_flight_.push_back({offset, data.size()});
+  in_flight_bytes_ += data.size();
+  return Retire(kWriteBehindBytes);
 }
 
 bool DriveWriter::Finish() {
   if (fd_ < 0) return false;
-  bool ok = true;
-  if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+  bool ok = Retire(0);
+  if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS && ok) {
     Fail(errno);
     ok = false;
   }

@@ -3,6 +3,7 @@
 // an open, a write, a flush and a close as the single-sector path does.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 
@@ -22,16 +23,29 @@ class DriveWriter {
   // sector. False on any failure, with error() telling why.
   bool Write(std::uint64_t lba, std::span<const std::uint8_t> data);
   // Flushes the data to the device and closes; false when the device
-  // reported an error (buffered writes fail only here).
+  // reported an error (buffered writes fail only here or in Write's
+  // write-behind).
   bool Finish();
   // The system's text for the last failure.
   const std::string& error() const { return error_; }
 
+  // Write-behind: the device is handed each transfer as soon as it is
+  // written, and the writer waits for the one this many bytes behind, so
+  // the device never idles, dirty data stays bounded, and the flush at the
+  // end has at most this much left.
+  static constexpr std::uint64_t kWriteBehindBytes = 32u << 20;
+
  private:
+  struct Range {
+    std::uint64_t offset, length;
+  };
   void Fail(int err);
-  static constexpr std::uint64_t kWriteBackChunk = 8u << 20;
+  // Waits for the oldest started ranges until at most `keep` bytes are in flight.
+  bool Retire(std::uint64_t keep);
   int fd_ = -1;
-  std::uint64_t flushed_to_ = 0;  // write-back started up to here
   std::uint64_t size_bytes_ = 0;
+  bool write_behind_ = true;  // off where the file system has no ranged write-back
+  std::deque<Range> in_flight_;
+  std::uint64_t in_flight_bytes_ = 0;
   std::string error_;
 };

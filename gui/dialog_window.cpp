@@ -357,8 +357,11 @@ void DialogWindow::sync() {
   if (dlg_->version != dlg_version_) {
     dlg_version_ = dlg_->version;
     setWindowTitle(FromEngineText(dlg_->title));
-    setEnabled(dlg_->enabled);
   }
+  // Compared with the widget, not by version: disabling the owner's window
+  // disables this one with it (Qt passes it on to child windows), while the
+  // model still says enabled and only an explicit call enables a window again.
+  if (isEnabled() != dlg_->enabled) setEnabled(dlg_->enabled);
   if (dlg_->menu && dlg_->menu->version != menu_version_) syncMenu();
   for (Binding& b : bindings_) syncControl(b);
 }

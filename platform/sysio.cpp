@@ -259,6 +259,11 @@ void sys_Close(DevHandle h) {
   if (h >= 0) ::close(h);
 }
 
+void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length) {
+  if (h < 0 || offset > kMaxOffset || length > kMaxOffset - offset) return;
+  ::posix_fadvise(h, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+}
+
 std::optional<std::uint64_t> sys_GetSize(DevHandle h) {
   struct stat st{};
   if (h < 0 || ::fstat(h, &st) != 0) {

@@ -20,6 +20,9 @@ void sys_Close(DevHandle h);
 // Size in bytes: BLKGETSIZE64 for block devices, st_size for files.
 std::optional<std::uint64_t> sys_GetSize(DevHandle h);
 bool sys_IsBlockDevice(DevHandle h);
+// Asks the system to start reading a range that will be read soon (a hint:
+// nothing is reported).
+void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 
 // Result of one positioned transfer.
 struct IoResult {

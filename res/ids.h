@@ -141,6 +141,11 @@ inline constexpr int IDC_BR_DRIVE = 1082;
 inline constexpr int IDC_BR_CLUSTER = 1083;
 inline constexpr int IDC_BR_RESERVED = 1190;
 inline constexpr int IDC_BR_MFTMIRR = 1191;
+// The choice of the entry to replace when all four of a table are used
+inline constexpr int IDD_PARTREC_SLOT = 134;
+inline constexpr int IDC_SLOT_PROMPT = 1192;
+inline constexpr int IDC_SLOT_LIST = 1193;
+inline constexpr int IDC_SLOT_REPLACE = 1194;
 
 // System commands
 inline constexpr unsigned SC_CLOSE = 0xF060;

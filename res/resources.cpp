@@ -12,6 +12,7 @@ const char* const kProductTitle = "Retrova ver " RETROVA_VERSION;
 
 DialogTemplate PartitionRecordDialog();  // res/utility_dialogs_rec.cpp
 DialogTemplate BootRecordDialog();       // res/utility_dialogs_rec.cpp
+DialogTemplate SlotChoiceDialog();       // res/utility_dialogs_rec.cpp
 
 namespace {
 
@@ -102,6 +103,7 @@ const std::vector<DialogTemplate>& AllDialogTemplates() {
                                                          FinderDialog(),
                                                          PartitionRecordDialog(),
                                                          BootRecordDialog(),
+                                                         SlotChoiceDialog(),
                                                          CloneDialogTemplate(),
                                                          WipeDialogTemplate()};
   return all;

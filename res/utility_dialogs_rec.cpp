@@ -62,3 +62,15 @@ DialogTemplate BootRecordDialog() {
   c.push_back({IDC_BR_EXIT, K::Button, "&Exit", 276, 116, 50, 14, s::TabStop | s::DefPushButton});
   return d;
 }
+
+// One row per entry; Cancel is the default button, so Enter replaces nothing.
+DialogTemplate SlotChoiceDialog() {
+  DialogTemplate d{IDD_PARTREC_SLOT, "Replace Which Entry?", "Arial", 8, 0, 0, 300, 118, kModal, 0, {}};
+  auto& c = d.controls;
+  c.push_back({IDC_SLOT_PROMPT, K::Static, "", 7, 6, 286, 18, 0});
+  c.push_back({IDC_SLOT_LIST, K::ListView, "", 7, 26, 286, 66,
+               s::Border | s::ReportView | s::SingleSel | s::ShowSelAlways | s::TabStop});
+  c.push_back({IDC_SLOT_REPLACE, K::Button, "&Replace", 185, 98, 50, 14, s::TabStop});
+  c.push_back({IDCANCEL, K::Button, "Cancel", 243, 98, 50, 14, s::TabStop | s::DefPushButton});
+  return d;
+}

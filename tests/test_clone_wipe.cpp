@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "disk/bulk_write.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
 #include "res/ids.h"
@@ -102,6 +103,31 @@ TEST_F(CloneWipeTest, CloneCopiesTheRangeAndNothingElse) {
   EXPECT_EQ(Sectors(now, 500, 3000), Sectors(src_before, 100, 3000));
   ExpectOnlyRangeChanged(dst_before, now, 500, 3000);
   EXPECT_EQ(ReadAll(src), src_before);
+}
+
+// Ranges longer than the writer's write-behind window: transfers whose
+// write-back is waited for and whose pages are dropped on the way, then the
+// rest at the end; the DOD read-back of such a range reads what was written.
+TEST_F(CloneWipeTest, RangesPastTheWriteBehindWindowArriveWhole) {
+  constexpr std::uint64_t kSectors = DriveWriter::kWriteBehindBytes / S * 2 + 5000;
+  const auto src = Image("long-src.img", kSectors, 30), dst = Image("long-dst.img", kSectors, 31);
+  const auto src_before = ReadAll(src), dst_before = ReadAll(dst);
+  Drive s = Open(src), d = Open(dst);
+  const CloneRequest r{s.get(), d.get(), 1001, 3003, kSectors - 4000};
+  ctx().clone_running = 1;
+  const WriteOutcome out = CopySectors(ctx(), r, nullptr);
+  ASSERT_FALSE(out.failed) << out.message;
+  EXPECT_EQ(out.done, r.total);
+  const auto now = ReadAll(dst);
+  EXPECT_TRUE(Sectors(now, 3003, r.total) == Sectors(src_before, 1001, r.total));
+  ExpectOnlyRangeChanged(dst_before, now, 3003, r.total);
+
+  ctx().wipe_running = 1;
+  const WipeRequest w{d.get(), 7, kSectors - 10, WipeMethod::Dod, 3};
+  const WriteOutcome wiped = WipeSectors(ctx(), w, nullptr);
+  EXPECT_FALSE(wiped.failed) << wiped.message;
+  EXPECT_EQ(wiped.read_errors, 0u);
+  ExpectOnlyRangeChanged(now, ReadAll(dst), 7, kSectors - 10);
 }
 
 TEST_F(CloneWipeTest, StoppedCloneLeavesACopiedPrefix) {

@@ -18,6 +18,7 @@
 #include "disk/bulk_write.h"
 #include "disk/phydrive.h"
 #include "platform/aligned_buffer.h"
+#include "platform/sysio.h"
 
 std::uint64_t CloneDefaultTotal(const PHYDRIVE_INFO* source, const PHYDRIVE_INFO* destination,
                                 std::uint64_t source_start, std::uint64_t dest_start) {
@@ -57,7 +58,14 @@ WriteOutcome CopySectors(AppContext& ctx, const CloneRequest& r, const UnitHook&
     return out;
   }
   AlignedBuffer buffer(kTransferSectors * kSectorSize);
+  // The source is read this far ahead of the copy, so that its reads overlap
+  // the writes instead of taking turns with them.
+  constexpr std::uint64_t kReadAhead = 8 * kTransferSectors;
+  sys_Prefetch(r.source->handle, r.source_start * kSectorSize, std::min(kReadAhead, r.total) * kSectorSize);
   while (out.done < r.total) {
+    if (r.total - out.done > kReadAhead)
+      sys_Prefetch(r.source->handle, (r.source_start + out.done + kReadAhead) * kSectorSize,
+                   std::min(kTransferSectors, r.total - out.done - kReadAhead) * kSectorSize);
     if (ctx.clone_running == 0) {
       out.stopped = true;
       break;
@@ -120,20 +128,89 @@ std::optional<std::uint64_t> SectorField(const Dialog* dlg, int id) {
   return v;
 }
 
+WriteOutcome RunWithPie(AppContext& ctx, Dialog* dlg, const DriveRunDialog& r, std::uint64_t units,
+                        const std::function<WriteOutcome(const UnitHook&)>& work) {
+  auto enable = [&](bool on) {
+    for (int id : r.controls) EnableControl(GetDlgItem(dlg, id), on);
+  };
+  ctx.*r.running = 1;
+  enable(false);
+  PROGRESS_INFO p;
+  p.phase = kProgressReset;
+  ShowPieProgress(dlg, r.pie, p, 0);
+  p = PROGRESS_INFO{GetNowFileTime(), 0, units, kProgressRunning};
+  RefreshPacer pacer;
+  const WriteOutcome out = work([&](std::uint64_t done) {
+    p.current = done;
+    if (pacer.Due()) ShowPieProgress(dlg, r.pie, p, GetNowFileTime());
+    CheckTerminate(0);  // Exit clears the running flag
+  });
+  ctx.*r.running = 0;
+  enable(true);
+  ShowPieProgress(dlg, r.pie, p, GetNowFileTime());
+  return out;
+}
+
+namespace {
+
+// Exit or the window's close: a stop request while running, else close.
+void ExitOrStop(AppContext& ctx, const DriveRunDialog& r, Dialog* dlg) {
+  if (ctx.*r.running != 0) {
+    ctx.*r.running = 0;
+    return;
+  }
+  ctx.*r.dlg = nullptr;
+  ctx.*r.list = nullptr;
+  EndDialog(dlg, 0);
+}
+
+}  // namespace
+
+std::intptr_t DriveRunDlgProc(const DriveRunDialog& r, Dialog* dlg, const Msg& msg) {
+  AppContext& ctx = App();
+  switch (msg.kind) {
+    case MsgKind::InitDialog:
+      ctx.*r.dlg = dlg;
+      ctx.*r.list = GetListView(dlg, r.list_id);
+      ctx.*r.running = 0;
+      r.init(ctx, dlg);
+      return 1;
+    case MsgKind::Notify:
+      if (msg.code == NM_CUSTOMDRAW && msg.draw && static_cast<int>(msg.id) == r.list_id) {
+        msg.draw->result = DrawDriveListItem(*msg.draw);
+        return 1;
+      }
+      return 0;
+    case MsgKind::SysCommand:
+      if ((msg.id & 0xFFF0) != SC_CLOSE) return 0;
+      ExitOrStop(ctx, r, dlg);
+      return 1;
+    case MsgKind::Close:
+      ExitOrStop(ctx, r, dlg);
+      return 1;
+    case MsgKind::Command: {
+      const int id = static_cast<int>(msg.id & 0xFFFF);
+      if (id == r.go_id) {
+        if (ctx.*r.running == 0) r.go(ctx, dlg);
+        return 1;
+      }
+      if (id == r.exit_id || id == IDC_DLG_CLOSE || id == IDCANCEL) {
+        ExitOrStop(ctx, r, dlg);
+        return 1;
+      }
+      return r.command(ctx, dlg, id) ? 1 : 0;
+    }
+  }
+  return 0;
+}
+
 namespace {
 
 constexpr int kCloneControls[] = {IDC_CLONE_LIST,         IDC_CLONE_GO,         IDC_CLONE_PICK_SOURCE, IDC_CLONE_PICK_DEST,
                                   IDC_CLONE_SOURCE_START, IDC_CLONE_DEST_START, IDC_CLONE_TOTAL};
 
-void EnableCloneControls(Dialog* dlg, bool enable) {
-  for (int id : kCloneControls) EnableControl(GetDlgItem(dlg, id), enable);
-}
-
 void InitCloneDialog(AppContext& ctx, Dialog* dlg) {
-  ctx.clone_dlg = dlg;
-  ctx.clone_list = GetListView(dlg, IDC_CLONE_LIST);
   ctx.clone_source = ctx.clone_destination = nullptr;
-  ctx.clone_running = 0;
   SetDlgItemText(dlg, IDC_CLONE_SOURCE_START, "0");
   SetDlgItemText(dlg, IDC_CLONE_DEST_START, "0");
   if (!ctx.clone_list) {
@@ -157,6 +234,18 @@ void PickCloneDrive(AppContext& ctx, Dialog* dlg, bool source) {
   SetDlgItemText(dlg, IDC_CLONE_TOTAL, std::to_string(total));
 }
 
+bool CloneCommand(AppContext& ctx, Dialog* dlg, int id) {
+  if (id != IDC_CLONE_PICK_SOURCE && id != IDC_CLONE_PICK_DEST) return false;
+  PickCloneDrive(ctx, dlg, id == IDC_CLONE_PICK_SOURCE);
+  return true;
+}
+
+void RunCloneFromDialog(AppContext& ctx, Dialog* dlg);
+
+const DriveRunDialog kCloneDialog{&AppContext::clone_running, &AppContext::clone_dlg, &AppContext::clone_list,
+                                  IDC_CLONE_LIST, IDC_CLONE_GO, IDC_CLONE_EXIT, kCloneControls, kClonePie,
+                                  InitCloneDialog, RunCloneFromDialog, CloneCommand};
+
 void RunCloneFromDialog(AppContext& ctx, Dialog* dlg) {
   const auto source_start = SectorField(dlg, IDC_CLONE_SOURCE_START);
   const auto dest_start = SectorField(dlg, IDC_CLONE_DEST_START);
@@ -171,23 +260,8 @@ void RunCloneFromDialog(AppContext& ctx, Dialog* dlg) {
     return;
   }
   if (!ConfirmWrite(dlg, DescribeClone(r) + "\n\nWrite now?", "Clone")) return;
-
-  ctx.clone_running = 1;
-  EnableCloneControls(dlg, false);
-  PROGRESS_INFO p;
-  p.phase = kProgressReset;
-  ShowPieProgress(dlg, kClonePie, p, 0);
-  p = PROGRESS_INFO{GetNowFileTime(), 0, r.total, kProgressRunning};
-  RefreshPacer pacer;
-  const WriteOutcome out = CopySectors(ctx, r, [&](std::uint64_t done) {
-    p.current = done;
-    if (pacer.Due()) ShowPieProgress(dlg, kClonePie, p, GetNowFileTime());
-    CheckTerminate(0);  // Exit clears clone_running
-  });
-  ctx.clone_running = 0;
-  EnableCloneControls(dlg, true);
-  p.current = out.done;
-  ShowPieProgress(dlg, kClonePie, p, GetNowFileTime());
+  const WriteOutcome out =
+      RunWithPie(ctx, dlg, kCloneDialog, r.total, [&](const UnitHook& hook) { return CopySectors(ctx, r, hook); });
 
   char text[400];
   std::snprintf(text, sizeof text, "%s %" PRIu64 " of %" PRIu64 " sectors.\nRd Err: %" PRIu64
@@ -199,60 +273,9 @@ void RunCloneFromDialog(AppContext& ctx, Dialog* dlg) {
     fe_MessageBox(dlg, text, "Clone", MB_OK | MB_ICONINFORMATION);
 }
 
-// Exit or the window's close: a stop request while copying, else close.
-void ExitOrStop(AppContext& ctx, Dialog* dlg) {
-  if (ctx.clone_running != 0) {
-    ctx.clone_running = 0;
-    return;
-  }
-  ctx.clone_dlg = nullptr;
-  ctx.clone_list = nullptr;
-  EndDialog(dlg, 0);
-}
-
 }  // namespace
 
-std::intptr_t CloneDlgProc(Dialog* dlg, const Msg& msg) {
-  AppContext& ctx = App();
-  switch (msg.kind) {
-    case MsgKind::InitDialog:
-      InitCloneDialog(ctx, dlg);
-      return 1;
-    case MsgKind::Notify:
-      if (msg.code == NM_CUSTOMDRAW && msg.draw && static_cast<int>(msg.id) == IDC_CLONE_LIST) {
-        msg.draw->result = DrawDriveListItem(*msg.draw);
-        return 1;
-      }
-      return 0;
-    case MsgKind::SysCommand:
-      if ((msg.id & 0xFFF0) != SC_CLOSE) return 0;
-      ExitOrStop(ctx, dlg);
-      return 1;
-    case MsgKind::Close:
-      ExitOrStop(ctx, dlg);
-      return 1;
-    case MsgKind::Command:
-      switch (static_cast<int>(msg.id & 0xFFFF)) {
-        case IDC_CLONE_PICK_SOURCE:
-          PickCloneDrive(ctx, dlg, true);
-          return 1;
-        case IDC_CLONE_PICK_DEST:
-          PickCloneDrive(ctx, dlg, false);
-          return 1;
-        case IDC_CLONE_GO:
-          if (ctx.clone_running == 0) RunCloneFromDialog(ctx, dlg);
-          return 1;
-        case IDC_CLONE_EXIT:
-        case IDC_DLG_CLOSE:
-        case IDCANCEL:
-          ExitOrStop(ctx, dlg);
-          return 1;
-        default:
-          return 0;
-      }
-  }
-  return 0;
-}
+std::intptr_t CloneDlgProc(Dialog* dlg, const Msg& msg) { return DriveRunDlgProc(kCloneDialog, dlg, msg); }
 
 void CloneDrivesCommand(AppContext& ctx) {
   if (ctx.scan_running != 0 || ctx.finder_copy_running != 0) return;

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
+#include "app/context.h"
 #include "platform/window.h"
+#include "utils/progress_pie.h"
 #include "utils/write_guard.h"
 
-struct AppContext;
 struct PHYDRIVE_INFO;
 
 // One megabyte per read and write.
@@ -59,6 +61,29 @@ PHYDRIVE_INFO* SelectedDrive(const ListView* list);
 std::string ChosenDriveText(const PHYDRIVE_INFO& d);
 // A sector number typed into a field: digits only.
 std::optional<std::uint64_t> SectorField(const Dialog* dlg, int id);
+
+// What the clone and wipe dialogs share: the running flag their Exit clears,
+// their handles, the controls a run disables, their pie, and their own parts.
+struct DriveRunDialog {
+  std::int32_t AppContext::*running;
+  Dialog* AppContext::*dlg;
+  ListView* AppContext::*list;
+  int list_id, go_id, exit_id;
+  std::span<const int> controls;  // disabled while running
+  const PieLayout& pie;
+  void (*init)(AppContext&, Dialog*);
+  void (*go)(AppContext&, Dialog*);
+  // The dialog's other commands (pick buttons, radio buttons); true when handled.
+  bool (*command)(AppContext&, Dialog*, int id);
+};
+// The shared procedure: initialisation, the drive list's colours, Go while
+// idle, Exit and the window's close (a stop request while running, else close).
+std::intptr_t DriveRunDlgProc(const DriveRunDialog& r, Dialog* dlg, const Msg& msg);
+// A run with the running flag set, the controls disabled and the pie moving:
+// work gets the hook to call after every unit (of `units` in all), which
+// refreshes the pie and lets Exit in. The outcome of work.
+WriteOutcome RunWithPie(AppContext& ctx, Dialog* dlg, const DriveRunDialog& r, std::uint64_t units,
+                        const std::function<WriteOutcome(const UnitHook&)>& work);
 
 // Menu command "Clone Drives": the modal dialog 132.
 void CloneDrivesCommand(AppContext& ctx);

@@ -1,6 +1,7 @@
 #include "utils/partrec.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/bytes.h"
 
@@ -11,6 +12,29 @@ constexpr std::uint8_t kGptProtective = 0xEE;
 
 bool AllZero(std::span<const std::uint8_t> b) {
   return std::all_of(b.begin(), b.end(), [](std::uint8_t v) { return v == 0; });
+}
+
+// The usual names of the types met on PC disks; others show the number only.
+const char* TypeName(std::uint8_t type) {
+  switch (type) {
+    case 0x01: return "FAT12";
+    case 0x04: return "FAT16 <32M";
+    case 0x05: return "extended";
+    case 0x06: return "FAT16";
+    case 0x07: return "NTFS/exFAT";
+    case 0x0B: return "FAT32";
+    case 0x0C: return "FAT32 LBA";
+    case 0x0E: return "FAT16 LBA";
+    case 0x0F: return "extended LBA";
+    case 0x82: return "Linux swap";
+    case 0x83: return "Linux";
+    case 0x8E: return "Linux LVM";
+    case 0xA5: return "FreeBSD";
+    case 0xEE: return "GPT protective";
+    case 0xEF: return "EFI system";
+    case 0xFD: return "Linux RAID";
+    default: return nullptr;
+  }
 }
 
 }  // namespace
@@ -100,4 +124,17 @@ PartPlan PlanPartitionRecord(const PartParams& p, std::span<const std::uint8_t> 
   plan.sector[510] = 0x55;
   plan.sector[511] = 0xAA;
   return plan;
+}
+
+std::string DescribeSlot(std::span<const std::uint8_t> sector, int slot) {
+  if (sector.size() != 512 || slot < 1 || slot > 4) return "unreadable";
+  const std::size_t at = kTable + 16 * static_cast<std::size_t>(slot - 1);
+  const std::uint8_t type = sector[at + 4];
+  if (type == 0) return "empty";
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "%02X", type);
+  const char* name = TypeName(type);
+  return "type " + std::string(hex) + (name ? std::string(" (") + name + ")" : std::string()) + ", start " +
+         std::to_string(le::U32(sector, at + 8)) + ", " + std::to_string(le::U32(sector, at + 12)) + " sectors" +
+         (sector[at] == 0x80 ? ", bootable" : "");
 }

@@ -49,3 +49,7 @@ struct PartPlan {
 // first: all zeros or a table with 55 AA; never a GPT protective table).
 PartPlan PlanPartitionRecord(const PartParams& p, std::span<const std::uint8_t> old_sector,
                              std::uint64_t drive_sectors);
+
+// Entry slot (1-4) of a 512-byte table sector as the operator chooses among
+// them: "type 07 (NTFS/exFAT), start 63, 1000 sectors"; "empty" for type 0.
+std::string DescribeSlot(std::span<const std::uint8_t> sector, int slot);

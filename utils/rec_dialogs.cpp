@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "utils/bootrec.h"
 #include "utils/partrec.h"
 #include "utils/undo.h"
+#include "utils/write_guard.h"
 
 namespace {
 
@@ -41,16 +43,34 @@ int ComboSel(Dialog* dlg, int id) {
   return c ? c->selected : -1;
 }
 
+// An edit field read as a whole number no larger than max.
+struct NumberField {
+  int id;
+  const char* name;
+  std::uint64_t max;
+};
+
 // A field of digits no larger than max; an error box naming it otherwise.
-std::optional<std::uint64_t> Number(Dialog* dlg, int id, const char* name, std::uint64_t max) {
-  const std::string text = GetDlgItemText(dlg, id);
+std::optional<std::uint64_t> Number(Dialog* dlg, const NumberField& f) {
+  const std::string text = GetDlgItemText(dlg, f.id);
   std::uint64_t v = 0;
   const auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || err != std::errc() || end != text.data() + text.size() || v > max) {
-    ShowErrorBox("%s must be a whole number from 0 to %llu.", name, static_cast<unsigned long long>(max));
+  if (text.empty() || err != std::errc() || end != text.data() + text.size() || v > f.max) {
+    ShowErrorBox("%s must be a whole number from 0 to %llu.", f.name, static_cast<unsigned long long>(f.max));
     return std::nullopt;
   }
   return v;
+}
+
+// Every field in order into out; false after the first one refused.
+template <std::size_t N>
+bool ReadNumbers(Dialog* dlg, const NumberField (&fields)[N], std::uint64_t (&out)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const auto v = Number(dlg, fields[i]);
+    if (!v) return false;
+    out[i] = *v;
+  }
+  return true;
 }
 
 std::string Ranges(const std::vector<SectorWrite>& writes) {
@@ -63,6 +83,11 @@ std::string Ranges(const std::vector<SectorWrite>& writes) {
 
 // Asks (No is the default), saves the old sectors, writes; tells the outcome.
 void ConfirmAndWrite(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes) {
+  // As clone and wipe: a drive with a file system in use is never written.
+  if (const std::string mounted = CheckNotMounted(d); !mounted.empty()) {
+    ShowRefusal(dlg, "Nothing was written: " + mounted, kProductTitle);
+    return;
+  }
   const std::string question = "Write to drive " + std::string(d.model) + " (" + d.device_path + ")?\n\n" +
                                Ranges(writes) +
                                "\nThe sectors there now are saved to an undo file first.";
@@ -81,6 +106,8 @@ void ConfirmAndWrite(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d, const std::
 // ---- Build Boot Record ----------------------------------------------------
 
 constexpr std::uint32_t kClusterSizes[] = {1, 2, 4, 8, 16, 32, 64, 128};
+// The $MFT mirror cluster the dialog filled in itself, as shown.
+std::string g_mirror_filled;
 
 void InitBootRecord(Dialog* dlg, const PHYDRIVE_INFO& d) {
   SetWindowTitle(dlg, "Build Boot Record");
@@ -93,12 +120,13 @@ void InitBootRecord(Dialog* dlg, const PHYDRIVE_INFO& d) {
   SetDlgItemText(dlg, IDC_BR_FAT_SECTORS, "0");
   SetDlgItemText(dlg, IDC_BR_RESERVED, "1");
   SetDlgItemText(dlg, IDC_BR_MFTMIRR, "");
+  g_mirror_filled.clear();
   SetCombo(dlg, IDC_BR_OS, {"NT-2K-XP", "95-98-ME"}, 0);
   SetCombo(dlg, IDC_BR_FS, {"NTFS", "FAT 32", "FAT"}, 0);
   SetCombo(dlg, IDC_BR_CLUSTER, {"1", "2", "4", "8", "16", "32", "64", "128"}, 3);
 }
 
-// The file system's own defaults when the operator picks it.
+// Start cluster and reserved sectors follow the file system chosen.
 void BootFsChanged(Dialog* dlg) {
   const int fs = ComboSel(dlg, IDC_BR_FS);
   SetDlgItemText(dlg, IDC_BR_START_CLUSTER, fs == 1 ? "2" : "4");
@@ -120,24 +148,29 @@ void WriteBootRecordFromDialog(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d) {
   p.os = os == 1 ? OsFamily::k9x : OsFamily::kNt;
   p.fs = fs == 0 ? BootFs::kNtfs : fs == 1 ? BootFs::kFat32 : BootFs::kFat16;
   p.sectors_per_cluster = kClusterSizes[spc];
-  const auto lba = Number(dlg, IDC_BR_LBA, "LBA Sector", ~0ull);
-  const auto total = lba ? Number(dlg, IDC_BR_TOTAL, "Total Sectors", ~0ull) : std::nullopt;
-  const auto start = total ? Number(dlg, IDC_BR_START_CLUSTER, "Start Cluster", 0xFFFFFFFFu) : std::nullopt;
-  const auto fat = start ? Number(dlg, IDC_BR_FAT_SECTORS, "Sectors Per FAT", 0xFFFFFFFFu) : std::nullopt;
-  const auto reserved = fat ? Number(dlg, IDC_BR_RESERVED, "Reserved Sectors", 0xFFFF) : std::nullopt;
-  if (!reserved) return;
-  p.start_lba = p.hidden_sectors = *lba;
-  p.total_sectors = *total;
-  p.root_cluster = static_cast<std::uint32_t>(*start);
-  p.fat_sectors = static_cast<std::uint32_t>(*fat);
-  p.reserved_sectors = static_cast<std::uint32_t>(*reserved);
+  constexpr NumberField kFields[] = {{IDC_BR_LBA, "LBA Sector", ~0ull},
+                                     {IDC_BR_TOTAL, "Total Sectors", ~0ull},
+                                     {IDC_BR_START_CLUSTER, "Start Cluster", 0xFFFFFFFFu},
+                                     {IDC_BR_FAT_SECTORS, "Sectors Per FAT", 0xFFFFFFFFu},
+                                     {IDC_BR_RESERVED, "Reserved Sectors", 0xFFFF}};
+  std::uint64_t v[5] = {};
+  if (!ReadNumbers(dlg, kFields, v)) return;
+  p.start_lba = p.hidden_sectors = v[0];
+  p.total_sectors = v[1];
+  p.root_cluster = static_cast<std::uint32_t>(v[2]);
+  p.fat_sectors = static_cast<std::uint32_t>(v[3]);
+  p.reserved_sectors = static_cast<std::uint32_t>(v[4]);
   if (p.fs == BootFs::kNtfs) {
-    if (GetDlgItemText(dlg, IDC_BR_MFTMIRR).empty()) {
+    // Left empty, or still what an earlier Write filled in for other values:
+    // found again for the volume as now described.
+    const std::string typed = GetDlgItemText(dlg, IDC_BR_MFTMIRR);
+    if (typed.empty() || typed == g_mirror_filled) {
       const std::optional<std::uint64_t> m = MirrorFromMft(ctx, d, p);
       p.mftmirr_cluster = m ? *m : DefaultMftMirrCluster(p);
-      SetDlgItemText(dlg, IDC_BR_MFTMIRR, std::to_string(p.mftmirr_cluster));
+      g_mirror_filled = std::to_string(p.mftmirr_cluster);
+      SetDlgItemText(dlg, IDC_BR_MFTMIRR, g_mirror_filled);
     } else {
-      const auto m = Number(dlg, IDC_BR_MFTMIRR, "MFT Mirror Cluster", ~0ull);
+      const auto m = Number(dlg, {IDC_BR_MFTMIRR, "MFT Mirror Cluster", ~0ull});
       if (!m) return;
       p.mftmirr_cluster = *m;
     }
@@ -162,37 +195,6 @@ void WriteBootRecordFromDialog(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d) {
   ConfirmAndWrite(ctx, dlg, d, plan.writes);
 }
 
-std::intptr_t BootRecordDlgProc(Dialog* dlg, const Msg& msg) {
-  AppContext& ctx = App();
-  switch (msg.kind) {
-    case MsgKind::InitDialog:
-      ctx.bootrec_dlg = dlg;
-      InitBootRecord(dlg, *g_drive);
-      return 1;
-    case MsgKind::SysCommand:
-      if ((msg.id & 0xFFF0) != SC_CLOSE) return 0;
-      EndDialog(dlg, 0);
-      return 1;
-    case MsgKind::Command:
-      switch (msg.id & 0xFFFF) {
-        case IDC_BR_EXIT:
-        case IDCANCEL:
-          EndDialog(dlg, 0);
-          return 1;
-        case IDC_BR_WRITE:
-          WriteBootRecordFromDialog(ctx, dlg, *g_drive);
-          return 1;
-        case IDC_BR_FS:
-          if ((msg.id >> 16) == CBN_SELCHANGE) BootFsChanged(dlg);
-          return 1;
-        default:
-          return 0;
-      }
-    default:
-      return 0;
-  }
-}
-
 // ---- Build Partition Record -------------------------------------------------
 
 void InitPartitionRecord(Dialog* dlg, const PHYDRIVE_INFO& d) {
@@ -212,23 +214,86 @@ void InitPartitionRecord(Dialog* dlg, const PHYDRIVE_INFO& d) {
   SetDlgItemText(dlg, IDC_PR_LBA, "0");
 }
 
-void WritePartitionRecordFromDialog(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d) {
-  struct Field {
-    int id;
-    const char* name;
-    std::uint64_t max;
-  };
-  const Field fields[] = {{IDC_PR_START_HEAD, "Start Head", 0xFFFF},     {IDC_PR_START_SECTOR, "Start Sector", 0xFFFF},
-                          {IDC_PR_START_CYL, "Start Cylinder", 0xFFFFFFFFu}, {IDC_PR_END_HEAD, "End Head", 0xFFFF},
-                          {IDC_PR_END_SECTOR, "End Sector", 0xFFFF},     {IDC_PR_END_CYL, "End Cylinder", 0xFFFFFFFFu},
-                          {IDC_PR_RESERVED, "Reserved Sectors", 0xFFFFFFFFu}, {IDC_PR_TOTAL, "Total Sectors", 0xFFFFFFFFu},
-                          {IDC_PR_LBA, "LBA Sector", ~0ull}};
-  std::uint64_t v[9] = {};
-  for (int i = 0; i < 9; ++i) {
-    const auto n = Number(dlg, fields[i].id, fields[i].name, fields[i].max);
-    if (!n) return;
-    v[i] = *n;
+// ---- Which entry to replace (all four used) -----------------------------------
+
+struct SlotChoice {
+  std::span<const std::uint8_t> table;
+  std::uint64_t table_lba = 0;
+};
+SlotChoice g_slots;
+
+constexpr ColumnEntry kSlotColumns[] = {{40, "Entry", 0}, {330, "Now holds", 1}, {0, nullptr, 0}};
+
+void InitSlotChoice(Dialog* dlg) {
+  SetDlgItemText(dlg, IDC_SLOT_PROMPT,
+                 "All four entries of the partition table in sector " + std::to_string(g_slots.table_lba) +
+                     " are used. Choose the entry the new one replaces:");
+  ListView* list = GetListView(dlg, IDC_SLOT_LIST);
+  if (!list) {
+    EndDialog(dlg, 0);
+    return;
   }
+  InsertListColumns(list, kSlotColumns);
+  ListView_SetExtendedStyle(list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  for (int slot = 1; slot <= 4; ++slot) {
+    const int row = ListView_InsertItem(list, slot - 1, std::to_string(slot), -1, nullptr);
+    ListView_SetItemText(list, row, 1, DescribeSlot(g_slots.table, slot));
+  }
+}
+
+// The chosen row ends the dialog with its entry number; no row chosen: nothing.
+void TakeSlot(Dialog* dlg) {
+  const int row = GetSelectedRow(GetListView(dlg, IDC_SLOT_LIST));
+  if (row >= 0 && row < 4) EndDialog(dlg, row + 1);
+}
+
+std::intptr_t SlotChoiceDlgProc(Dialog* dlg, const Msg& msg) {
+  switch (msg.kind) {
+    case MsgKind::InitDialog:
+      InitSlotChoice(dlg);
+      return 1;
+    case MsgKind::Notify:
+      if (static_cast<int>(msg.id) == IDC_SLOT_LIST && msg.code == NM_DBLCLK) TakeSlot(dlg);
+      return 0;
+    case MsgKind::SysCommand:
+      if ((msg.id & 0xFFF0) != SC_CLOSE) return 0;
+      EndDialog(dlg, 0);
+      return 1;
+    case MsgKind::Close:
+      EndDialog(dlg, 0);
+      return 1;
+    case MsgKind::Command:
+      switch (msg.id & 0xFFFF) {
+        case IDC_SLOT_REPLACE:
+          TakeSlot(dlg);
+          return 1;
+        case IDCANCEL:
+          EndDialog(dlg, 0);
+          return 1;
+        default:
+          return 0;
+      }
+  }
+  return 0;
+}
+
+// Asks once which of the four used entries to replace: 1-4, or 0 for none.
+int ChooseSlot(Dialog* owner, std::span<const std::uint8_t> table, std::uint64_t table_lba) {
+  g_slots = {table, table_lba};
+  const std::intptr_t slot = RunDialog(IDD_PARTREC_SLOT, SlotChoiceDlgProc, owner);
+  g_slots = {};
+  return slot >= 1 && slot <= 4 ? static_cast<int>(slot) : 0;
+}
+
+void WritePartitionRecordFromDialog(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d) {
+  constexpr NumberField kFields[] = {
+      {IDC_PR_START_HEAD, "Start Head", 0xFFFF},         {IDC_PR_START_SECTOR, "Start Sector", 0xFFFF},
+      {IDC_PR_START_CYL, "Start Cylinder", 0xFFFFFFFFu}, {IDC_PR_END_HEAD, "End Head", 0xFFFF},
+      {IDC_PR_END_SECTOR, "End Sector", 0xFFFF},         {IDC_PR_END_CYL, "End Cylinder", 0xFFFFFFFFu},
+      {IDC_PR_RESERVED, "Reserved Sectors", 0xFFFFFFFFu}, {IDC_PR_TOTAL, "Total Sectors", 0xFFFFFFFFu},
+      {IDC_PR_LBA, "LBA Sector", ~0ull}};
+  std::uint64_t v[9] = {};
+  if (!ReadNumbers(dlg, kFields, v)) return;
   PartParams p;
   const int fs = ComboSel(dlg, IDC_PR_FS);
   p.fs = fs == 1 ? PartFs::kFat32 : fs == 2 ? PartFs::kFat : PartFs::kNtfs;
@@ -245,13 +310,11 @@ void WritePartitionRecordFromDialog(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO&
     return;
   }
   PartPlan plan = PlanPartitionRecord(p, old, d.total_sectors);
-  for (int slot = 1; plan.slot_needed && slot <= 4; ++slot) {
-    const std::string ask = "All four entries of the table are used. Replace entry " + std::to_string(slot) + "?";
-    if (fe_MessageBox(dlg, ask, kProductTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) continue;
-    p.slot = slot;
+  if (plan.slot_needed) {
+    p.slot = ChooseSlot(dlg, old, p.table_lba);
+    if (p.slot == 0) return;  // cancelled: nothing written
     plan = PlanPartitionRecord(p, old, d.total_sectors);
   }
-  if (plan.slot_needed) return;  // no entry chosen
   if (!plan.refusal.empty()) {
     ShowErrorBox("Nothing was written: %s.", plan.refusal.c_str());
     return;
@@ -260,48 +323,77 @@ void WritePartitionRecordFromDialog(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO&
                   {{p.table_lba, plan.sector, "partition table, entry " + std::to_string(plan.slot)}});
 }
 
-std::intptr_t PartitionRecordDlgProc(Dialog* dlg, const Msg& msg) {
+// ---- What the two record dialogs share ------------------------------------------
+
+struct RecordDialog {
+  Dialog* AppContext::*handle;  // bootrec_dlg or partrec_dlg while open
+  void (*init)(Dialog*, const PHYDRIVE_INFO&);
+  void (*write)(AppContext&, Dialog*, PHYDRIVE_INFO&);
+  int write_id, exit_id;
+};
+
+std::intptr_t RecordDlgProc(const RecordDialog& r, Dialog* dlg, const Msg& msg) {
   AppContext& ctx = App();
   switch (msg.kind) {
     case MsgKind::InitDialog:
-      ctx.partrec_dlg = dlg;
-      InitPartitionRecord(dlg, *g_drive);
+      ctx.*r.handle = dlg;
+      r.init(dlg, *g_drive);
       return 1;
     case MsgKind::SysCommand:
       if ((msg.id & 0xFFF0) != SC_CLOSE) return 0;
       EndDialog(dlg, 0);
       return 1;
-    case MsgKind::Command:
-      switch (msg.id & 0xFFFF) {
-        case IDC_PR_EXIT:
-        case IDCANCEL:
-          EndDialog(dlg, 0);
-          return 1;
-        case IDC_PR_WRITE:
-          WritePartitionRecordFromDialog(ctx, dlg, *g_drive);
-          return 1;
-        default:
-          return 0;
+    case MsgKind::Close:
+      EndDialog(dlg, 0);
+      return 1;
+    case MsgKind::Command: {
+      const int id = static_cast<int>(msg.id & 0xFFFF);
+      if (id == r.exit_id || id == IDCANCEL) {
+        EndDialog(dlg, 0);
+        return 1;
       }
+      if (id == r.write_id) {
+        r.write(ctx, dlg, *g_drive);
+        return 1;
+      }
+      return 0;
+    }
     default:
       return 0;
   }
 }
 
-}  // namespace
+constexpr RecordDialog kBootRecord{&AppContext::bootrec_dlg, InitBootRecord, WriteBootRecordFromDialog, IDC_BR_WRITE,
+                                   IDC_BR_EXIT};
+constexpr RecordDialog kPartitionRecord{&AppContext::partrec_dlg, InitPartitionRecord, WritePartitionRecordFromDialog,
+                                        IDC_PR_WRITE, IDC_PR_EXIT};
 
-void BuildPartitionRecordCmd(AppContext& ctx) {
+std::intptr_t BootRecordDlgProc(Dialog* dlg, const Msg& msg) {
+  // The file system's own defaults when the operator picks it.
+  if (msg.kind == MsgKind::Command && (msg.id & 0xFFFF) == IDC_BR_FS) {
+    if ((msg.id >> 16) == CBN_SELCHANGE) BootFsChanged(dlg);
+    return 1;
+  }
+  return RecordDlgProc(kBootRecord, dlg, msg);
+}
+
+std::intptr_t PartitionRecordDlgProc(Dialog* dlg, const Msg& msg) { return RecordDlgProc(kPartitionRecord, dlg, msg); }
+
+// Opens a record dialog for the drive selected in the main window.
+void RunRecordDialog(AppContext& ctx, int template_id, DlgProc proc, Dialog* AppContext::*handle) {
   g_drive = SelectedDrive(ctx);
   if (!g_drive) return;
-  RunDialog(IDD_PARTREC, PartitionRecordDlgProc, ctx.main_dlg);
-  ctx.partrec_dlg = nullptr;
+  RunDialog(template_id, proc, ctx.main_dlg);
+  ctx.*handle = nullptr;
   g_drive = nullptr;
 }
 
+}  // namespace
+
+void BuildPartitionRecordCmd(AppContext& ctx) {
+  RunRecordDialog(ctx, IDD_PARTREC, PartitionRecordDlgProc, &AppContext::partrec_dlg);
+}
+
 void BuildBootRecordCmd(AppContext& ctx) {
-  g_drive = SelectedDrive(ctx);
-  if (!g_drive) return;
-  RunDialog(IDD_BOOTREC, BootRecordDlgProc, ctx.main_dlg);
-  ctx.bootrec_dlg = nullptr;
-  g_drive = nullptr;
+  RunRecordDialog(ctx, IDD_BOOTREC, BootRecordDlgProc, &AppContext::bootrec_dlg);
 }

@@ -179,20 +179,13 @@ namespace {
 constexpr int kWipeControls[] = {IDC_WIPE_LIST, IDC_WIPE_GO,    IDC_WIPE_PICK,  IDC_WIPE_DOD,
                                  IDC_WIPE_USER, IDC_WIPE_START, IDC_WIPE_TOTAL, IDC_WIPE_ITERATIONS};
 
-void EnableWipeControls(Dialog* dlg, bool enable) {
-  for (int id : kWipeControls) EnableControl(GetDlgItem(dlg, id), enable);
-}
-
 void SetMethod(Dialog* dlg, bool dod) {
   if (Control* c = GetDlgItem(dlg, IDC_WIPE_DOD)) c->check = dod ? 1 : 0, ++c->version;
   if (Control* c = GetDlgItem(dlg, IDC_WIPE_USER)) c->check = dod ? 0 : 1, ++c->version;
 }
 
 void InitWipeDialog(AppContext& ctx, Dialog* dlg) {
-  ctx.wipe_dlg = dlg;
-  ctx.wipe_list = GetListView(dlg, IDC_WIPE_LIST);
   ctx.wipe_target = nullptr;
-  ctx.wipe_running = 0;
   SetDlgItemText(dlg, IDC_WIPE_START, "0");
   SetDlgItemText(dlg, IDC_WIPE_TOTAL, "0");
   SetDlgItemText(dlg, IDC_WIPE_ITERATIONS, "3");
@@ -215,6 +208,26 @@ void PickWipeDrive(AppContext& ctx, Dialog* dlg) {
   SetDlgItemText(dlg, IDC_WIPE_TOTAL, std::to_string(SectorsAfter(*d, SectorField(dlg, IDC_WIPE_START).value_or(0))));
 }
 
+bool WipeCommand(AppContext& ctx, Dialog* dlg, int id) {
+  switch (id) {
+    case IDC_WIPE_PICK:
+      PickWipeDrive(ctx, dlg);
+      return true;
+    case IDC_WIPE_DOD:
+    case IDC_WIPE_USER:
+      SetMethod(dlg, id == IDC_WIPE_DOD);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void RunWipeFromDialog(AppContext& ctx, Dialog* dlg);
+
+const DriveRunDialog kWipeDialog{&AppContext::wipe_running, &AppContext::wipe_dlg, &AppContext::wipe_list,
+                                 IDC_WIPE_LIST, IDC_WIPE_GO, IDC_WIPE_EXIT, kWipeControls, kWipePie,
+                                 InitWipeDialog, RunWipeFromDialog, WipeCommand};
+
 void RunWipeFromDialog(AppContext& ctx, Dialog* dlg) {
   const auto start = SectorField(dlg, IDC_WIPE_START);
   const auto total = SectorField(dlg, IDC_WIPE_TOTAL);
@@ -232,23 +245,9 @@ void RunWipeFromDialog(AppContext& ctx, Dialog* dlg) {
     return;
   }
   if (!ConfirmWrite(dlg, DescribeWipe(r) + "\n\nWrite now?", "Wipe it!")) return;
-
-  ctx.wipe_running = 1;
-  EnableWipeControls(dlg, false);
-  PROGRESS_INFO p;
-  p.phase = kProgressReset;
-  ShowPieProgress(dlg, kWipePie, p, 0);
   const std::uint64_t units = r.total * (WipePasses(r) + (r.method == WipeMethod::Dod ? 1 : 0));
-  p = PROGRESS_INFO{GetNowFileTime(), 0, units, kProgressRunning};
-  RefreshPacer pacer;
-  const WriteOutcome out = WipeSectors(ctx, r, [&](std::uint64_t done) {
-    p.current = done;
-    if (pacer.Due()) ShowPieProgress(dlg, kWipePie, p, GetNowFileTime());
-    CheckTerminate(0);  // Exit clears wipe_running
-  });
-  ctx.wipe_running = 0;
-  EnableWipeControls(dlg, true);
-  ShowPieProgress(dlg, kWipePie, p, GetNowFileTime());
+  const WriteOutcome out =
+      RunWithPie(ctx, dlg, kWipeDialog, units, [&](const UnitHook& hook) { return WipeSectors(ctx, r, hook); });
 
   char text[300];
   std::snprintf(text, sizeof text, "%s: %" PRIu64 " of %" PRIu64 " sectors in the last pass.",
@@ -259,60 +258,9 @@ void RunWipeFromDialog(AppContext& ctx, Dialog* dlg) {
     fe_MessageBox(dlg, text, "Wipe it!", MB_OK | MB_ICONINFORMATION);
 }
 
-void ExitOrStop(AppContext& ctx, Dialog* dlg) {
-  if (ctx.wipe_running != 0) {
-    ctx.wipe_running = 0;
-    return;
-  }
-  ctx.wipe_dlg = nullptr;
-  ctx.wipe_list = nullptr;
-  EndDialog(dlg, 0);
-}
-
 }  // namespace
 
-std::intptr_t WipeDlgProc(Dialog* dlg, const Msg& msg) {
-  AppContext& ctx = App();
-  switch (msg.kind) {
-    case MsgKind::InitDialog:
-      InitWipeDialog(ctx, dlg);
-      return 1;
-    case MsgKind::Notify:
-      if (msg.code == NM_CUSTOMDRAW && msg.draw && static_cast<int>(msg.id) == IDC_WIPE_LIST) {
-        msg.draw->result = DrawDriveListItem(*msg.draw);
-        return 1;
-      }
-      return 0;
-    case MsgKind::SysCommand:
-      if ((msg.id & 0xFFF0) != SC_CLOSE) return 0;
-      ExitOrStop(ctx, dlg);
-      return 1;
-    case MsgKind::Close:
-      ExitOrStop(ctx, dlg);
-      return 1;
-    case MsgKind::Command:
-      switch (static_cast<int>(msg.id & 0xFFFF)) {
-        case IDC_WIPE_PICK:
-          PickWipeDrive(ctx, dlg);
-          return 1;
-        case IDC_WIPE_DOD:
-        case IDC_WIPE_USER:
-          SetMethod(dlg, (msg.id & 0xFFFF) == IDC_WIPE_DOD);
-          return 1;
-        case IDC_WIPE_GO:
-          if (ctx.wipe_running == 0) RunWipeFromDialog(ctx, dlg);
-          return 1;
-        case IDC_WIPE_EXIT:
-        case IDC_DLG_CLOSE:
-        case IDCANCEL:
-          ExitOrStop(ctx, dlg);
-          return 1;
-        default:
-          return 0;
-      }
-  }
-  return 0;
-}
+std::intptr_t WipeDlgProc(Dialog* dlg, const Msg& msg) { return DriveRunDlgProc(kWipeDialog, dlg, msg); }
 
 void WipeDriveCommand(AppContext& ctx) {
   if (ctx.scan_running != 0 || ctx.finder_copy_running != 0) return;
