@@ -63,6 +63,10 @@ std::string Ranges(const std::vector<SectorWrite>& writes) {
 
 // Asks (No is the default), saves the old sectors, writes; tells the outcome.
 void ConfirmAndWrite(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes) {
+  if (const std::string why = WriteRefusal(d); !why.empty()) {
+    ShowErrorBox("%s", why.c_str());
+    return;
+  }
   const std::string question = "Write to drive " + std::string(d.model) + " (" + d.device_path + ")?\n\n" +
                                Ranges(writes) +
                                "\nThe sectors there now are saved to an undo file first.";
