@@ -114,7 +114,8 @@ bool ReadLoop(std::uint64_t offset, std::span<std::uint8_t> buf, ReadFn read) {
 
 // Whether the file at path starts with sig.
 bool FileStartsWith(const std::string& path, std::string_view sig) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO put in a file's place must not hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   std::array<std::uint8_t, 16> head{};
   const ssize_t n = ::pread(fd, head.data(), std::min(head.size(), sig.size()), 0);
@@ -246,27 +247,46 @@ struct VmdkHandle {
   }
 };
 
-// The file name of a VMDK handle's only extent; empty when it has several
-// or the name cannot be read.
-std::string OnlyExtentName(libvmdk_handle_t* h) {
+// The file names of a VMDK handle's extents, as its descriptor gives them
+// (an empty name where one cannot be read).
+std::vector<std::string> ExtentNames(libvmdk_handle_t* h) {
   libvmdk_error_t* e = nullptr;
   int count = 0;
-  if (libvmdk_handle_get_number_of_extents(h, &count, &e) != 1 || count != 1) {
+  std::vector<std::string> names;
+  if (libvmdk_handle_get_number_of_extents(h, &count, &e) != 1) {
     libvmdkDrop(e);
-    return {};
+    return names;
   }
-  libvmdk_extent_descriptor_t* extent = nullptr;
-  std::string name;
-  std::size_t size = 0;
-  if (libvmdk_handle_get_extent_descriptor(h, 0, &extent, &e) == 1 &&
-      libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, &e) == 1 && size > 1 && size < 4096) {
-    std::vector<std::uint8_t> buf(size);
-    if (libvmdk_extent_descriptor_get_utf8_filename(extent, buf.data(), buf.size(), &e) == 1) name = Utf8Name(buf);
+  for (int i = 0; i < count && i < 100000; ++i) {
+    libvmdk_extent_descriptor_t* extent = nullptr;
+    std::size_t size = 0;
+    std::string& name = names.emplace_back();
+    if (libvmdk_handle_get_extent_descriptor(h, i, &extent, &e) == 1 &&
+        libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, &e) == 1 && size > 1 && size < 4096) {
+      std::vector<std::uint8_t> buf(size);
+      if (libvmdk_extent_descriptor_get_utf8_filename(extent, buf.data(), buf.size(), &e) == 1) name = Utf8Name(buf);
+    }
+    libvmdkDrop(e);
+    if (extent) libvmdk_extent_descriptor_free(&extent, &e);
+    libvmdkDrop(e);
   }
-  libvmdkDrop(e);
-  if (extent) libvmdk_extent_descriptor_free(&extent, &e);
-  libvmdkDrop(e);
-  return name;
+  return names;
+}
+
+// The first extent that is there but is no file or device (a FIFO would
+// hang the library's open); empty when none is.
+std::string OddExtent(const std::vector<std::string>& names, const std::string& extent_dir) {
+  for (std::string name : names) {
+    if (name.empty()) continue;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const fs::path p(name);
+    for (const fs::path& at : {fs::path(extent_dir) / p, fs::path(extent_dir) / p.filename()}) {
+      std::error_code ec;
+      const fs::file_status st = fs::status(at, ec);
+      if (!ec && fs::exists(st) && !fs::is_regular_file(st) && !fs::is_block_file(st)) return at.string();
+    }
+  }
+  return {};
 }
 
 // The folder a single-file sparse VMDK's extent is looked for in. Its
@@ -380,7 +400,13 @@ class VmdkReader final : public ImageReader {
     // Extent files named by a text descriptor lie beside it; a sparse file
     // with its descriptor inside is its own only extent.
     const bool self_extent = FileStartsWith(path, "KDMV") || FileStartsWith(path, "COWD");
-    const std::string extent_dir = self_extent ? SelfExtentDir(path, OnlyExtentName(link.h), link.alias_dir) : dir;
+    const std::vector<std::string> extents = ExtentNames(link.h);
+    const std::string extent_dir =
+        self_extent && extents.size() == 1 ? SelfExtentDir(path, extents[0], link.alias_dir) : dir;
+    if (const std::string odd = OddExtent(extents, extent_dir.empty() ? "." : extent_dir); !odd.empty()) {
+      problem = "the VMDK image " + path + " names " + odd + " as an extent, which is not a file";
+      return nullptr;
+    }
     if ((!extent_dir.empty() &&
          libvmdk_handle_set_extent_data_files_path(link.h, extent_dir.c_str(), extent_dir.size(), &e) != 1) ||
         libvmdk_handle_open_extent_data_files(link.h, &e) != 1) {

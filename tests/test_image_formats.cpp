@@ -9,6 +9,8 @@
 #include <iterator>
 #include <map>
 
+#include <sys/stat.h>
+
 #include "disk/bulk_write.h"
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
@@ -74,6 +76,11 @@ struct Format {
 };
 
 fs::path Committed(const char* name) { return Fixture(std::string("formats/") + name); }
+
+fs::path Copy(const fs::path& file, const fs::path& dir) {
+  fs::copy_file(file, dir / file.filename());
+  return dir / file.filename();
+}
 
 const Format kFormats[] = {
     {"E01", "EWF: ", [](const fs::path&) { return Committed("demo.E01"); }},
@@ -296,31 +303,43 @@ TEST_F(RetrovaTest, EwfChecksumErrorsAreReadErrors) {
   FreePhyDrive(raw);
 }
 
-// Differencing images whose parent cannot be read through are refused with
-// a reason, never opened as something else.
-TEST_F(RetrovaTest, ChildWithoutItsParentIsRefused) {
+// Images that need other files which cannot be read are refused with the
+// reason, never opened as something else and never waited on.
+TEST_F(RetrovaTest, ImagesWhoseOtherFilesCannotBeReadAreRefused) {
   const struct {
-    const char* child;
-    const char* parent;
     const char* says;
+    fs::path (*make)(const fs::path& dir);
   } cases[] = {
-      {"child.qcow2", nullptr, "backing file demo.qcow2, which was not found"},
-      {"child.vmdk", nullptr, "its parent demo.vmdk was not found"},
+      {"backing file demo.qcow2, which was not found",
+       [](const fs::path& dir) { return Copy(Committed("child.qcow2"), dir); }},
+      {"its parent demo.vmdk was not found", [](const fs::path& dir) { return Copy(Committed("child.vmdk"), dir); }},
       // A raw file in the backing file's place: the library reads QCOW backing files only.
-      {"child.qcow2", "demo.qcow2", "is not a QCOW image"},
+      {"is not a QCOW image",
+       [](const fs::path& dir) {
+         fs::copy_file(Fixture("demo.img"), dir / "demo.qcow2");
+         return Copy(Committed("child.qcow2"), dir);
+       }},
+      // An extent that is a FIFO would block the library's open for good.
+      {"as an extent, which is not a file",
+       [](const fs::path& dir) {
+         const fs::path desc = MakeDescriptor(dir);
+         fs::remove(dir / "desc-flat.vmdk");
+         EXPECT_EQ(::mkfifo((dir / "desc-flat.vmdk").c_str(), 0600), 0);
+         return desc;
+       }},
   };
   OpenMainWindow();
+  int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
-    const fs::path dir = TempDir() / c.says;
+    const fs::path dir = TempDir() / std::to_string(n++);
     fs::create_directories(dir);
-    fs::copy_file(Committed(c.child), dir / c.child);
-    if (c.parent) fs::copy_file(Fixture("demo.img"), dir / c.parent);
+    const fs::path image = c.make(dir);
     headless::Reset();
-    EXPECT_EQ(AddImageFile(ctx(), (dir / c.child).string()), 0);
+    EXPECT_EQ(AddImageFile(ctx(), image.string()), 0);
     ASSERT_EQ(headless::Boxes().size(), 1u);
     const std::string& text = headless::Boxes()[0].text;
-    EXPECT_TRUE(text.starts_with("Could not open " + (dir / c.child).string() + ":\n")) << text;
+    EXPECT_TRUE(text.starts_with("Could not open " + image.string() + ":\n")) << text;
     EXPECT_NE(text.find(c.says), std::string::npos) << text;
   }
   EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), 0);
