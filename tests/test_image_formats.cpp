@@ -75,6 +75,9 @@ struct Format {
   bool child = false;                 // holds sector 1 as 0x55 over its parent
 };
 
+// Test names in listings say the format, not the record's bytes.
+void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
+
 fs::path Committed(const char* name) { return Fixture(std::string("formats/") + name); }
 
 fs::path Copy(const fs::path& file, const fs::path& dir) {
