@@ -23,6 +23,10 @@ PHYDRIVE_INFO* ResolveWriteDrive(const char* verb, const std::string& drive) {
 }
 
 int RunWritePlan(const char* verb, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes, bool yes) {
+  if (const std::string why = WriteRefusal(d); !why.empty()) {
+    std::fprintf(stderr, "retrova-cli %s: refused: %s\n", verb, why.c_str());
+    return kExitFailed;
+  }
   for (const SectorWrite& w : writes)
     std::printf("%s\t%llu\t%llu\t%s\t%s\n", yes ? "write" : "would-write", static_cast<unsigned long long>(w.lba),
                 static_cast<unsigned long long>(w.bytes.size() / kSectorSize), w.what.c_str(),

@@ -28,6 +28,10 @@ int RunRestore(const RestoreOptions& o) {
   Session s({});
   PHYDRIVE_INFO* d = ResolveWriteDrive("restore", o.drive);
   if (!d) return kExitUsage;
+  if (const std::string why = WriteRefusal(*d); !why.empty()) {
+    std::fprintf(stderr, "retrova-cli restore: refused: %s\n", why.c_str());
+    return kExitFailed;
+  }
   if (const std::string why = UndoMismatch(*u, *d); !why.empty()) {
     std::fprintf(stderr, "retrova-cli restore: refused, nothing written: %s\n", why.c_str());
     return kExitFailed;

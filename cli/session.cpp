@@ -60,12 +60,17 @@ Session::Session(const std::vector<std::string>& images) {
 Session::~Session() = default;
 
 void Session::Command(int id) {
+  const std::string read_errors = GetDlgItemText(main, IDC_RD_ERR);
   PostCommand(main, static_cast<std::uint32_t>(id));
   Drain();
   if (g_progress_shown) {
     std::fputc('\n', stderr);
     g_progress_shown = false;
   }
+  // Sectors the drive (or the image's container) would not give: the
+  // window's "Rd Err:" counter, which no table shows.
+  if (const std::string now = GetDlgItemText(main, IDC_RD_ERR); now != read_errors && !now.empty() && now != "0")
+    std::fprintf(stderr, "Rd Err: %s\n", now.c_str());
   // Commands end on "Idle..."; one that leaves a warning there (a volume
   // reaching past the drive's end) must not be lost with the window.
   const std::string status = GetDlgItemText(main, IDC_STATUS);

@@ -5,10 +5,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "disk/phydrive.h"
 
 DriveWriter::DriveWriter(const PHYDRIVE_INFO& d) : size_bytes_(d.total_sectors * kSectorSize) {
+  if (std::string why = WriteRefusal(d); !why.empty()) {
+    error_ = std::move(why);
+    return;
+  }
   // No O_CREAT: only an existing device or image can be written.
   fd_ = ::open(d.device_path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd_ < 0) Fail(errno);

@@ -12,7 +12,8 @@ struct PHYDRIVE_INFO;
 class DriveWriter {
  public:
   // Opens the drive's device or image for writing (never creating or
-  // growing it); is_open() tells whether that worked.
+  // growing it); is_open() tells whether that worked. A container or split
+  // image is not opened (error() says why: see WriteRefusal).
   explicit DriveWriter(const PHYDRIVE_INFO& d);
   ~DriveWriter();
   DriveWriter(const DriveWriter&) = delete;

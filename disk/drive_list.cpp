@@ -69,11 +69,14 @@ void CloseAllDrives(AppContext& ctx) {
 }
 
 int AddImageFile(AppContext& ctx, const std::string& path) {
-  std::string reason;
-  PHYDRIVE_INFO* d = OpenImageDrive(path, reason);
+  std::string reason, image_problem;
+  PHYDRIVE_INFO* d = OpenImageDrive(path, reason, &image_problem);
   if (!d) {
     DebugPrint("AddImageFile: %s: %s", path.c_str(), reason.c_str());
-    fe_MessageBox(nullptr, "Could not open " + path, "** Error **", MB_OK | MB_ICONSTOP);
+    // A container that cannot be read says why (a missing parent, a cut
+    // segment); a system error keeps the short message.
+    const std::string why = image_problem.empty() ? std::string() : ":\n" + image_problem;
+    fe_MessageBox(nullptr, "Could not open " + path + why, "** Error **", MB_OK | MB_ICONSTOP);
     return 0;
   }
   if (!AddPHYDrive(ctx, d)) {

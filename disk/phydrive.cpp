@@ -230,7 +230,27 @@ void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t co
   if (at && count <= UINT64_MAX / kSectorSize) sys_Prefetch(d.handle, *at, count * kSectorSize);
 }
 
+ImageFormat DriveFormat(const PHYDRIVE_INFO& d) { return sys_HandleFormat(d.handle); }
+
+std::string WriteRefusal(const PHYDRIVE_INFO& d) {
+  // The path is looked at too: a record may have no handle, and a later part
+  // of a split image opened on its own is part of a set all the same.
+  ImageFormat f = DriveFormat(d);
+  if (f == ImageFormat::Raw && !d.device_path.empty()) f = sys_PathFormat(d.device_path);
+  if (f == ImageFormat::Raw) return {};
+  const std::string kind = f == ImageFormat::SplitRaw ? std::string("a part of a split raw image")
+                           : f == ImageFormat::Ewf    ? std::string("an EWF image")
+                                                      : std::string("a ") + ImageFormatName(f) + " image";
+  return d.device_path + " is " + kind +
+         ", which is only ever read: writing to it would corrupt the image. Nothing was written. "
+         "To write, clone it to a raw image file or a drive first and write there.";
+}
+
 int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer) {
+  if (const std::string why = WriteRefusal(d); !why.empty()) {
+    fe_MessageBox(nullptr, why, kErrorTitle, MB_OK | MB_ICONSTOP);
+    return 0;
+  }
   const std::optional<std::uint64_t> offset = Lba(lba).ByteOffset(kSectorSize);
   if (!offset) {
     ErrorMessage("Error On SetFilePointer: LBA Sector (%" PRIu64 ")", lba);

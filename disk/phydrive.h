@@ -54,7 +54,18 @@ int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void ShowLastErrorBox();
 
 // Opens an image file (or block device) as a drive record, not yet listed;
-// null with the reason when it cannot be read as one.
-PHYDRIVE_INFO* OpenImageDrive(const std::string& path, std::string& reason);
+// null with the reason when it cannot be read as one. A container or split
+// image (by content, see sys_OpenImage) reads as the disk it holds; when one
+// cannot be read, image_problem (if given) also gets the reason, which is
+// then worth showing the operator.
+PHYDRIVE_INFO* OpenImageDrive(const std::string& path, std::string& reason, std::string* image_problem = nullptr);
 // Fills a record for an image file of the given size (no row, no handle).
-void FillImageDriveInfo(PHYDRIVE_INFO& d, const std::string& path, std::uint64_t size_bytes);
+// The model is the path, cut to the field; a container's format goes in
+// front of it ("EWF: /cases/disk.E01") and in the firmware field.
+void FillImageDriveInfo(PHYDRIVE_INFO& d, const std::string& path, std::uint64_t size_bytes,
+                        ImageFormat format = ImageFormat::Raw);
+// The format the drive's handle reads (Raw for devices and plain images).
+ImageFormat DriveFormat(const PHYDRIVE_INFO& d);
+// Empty when the drive may be written; else why not: a container or split
+// image is only ever read (its sectors are not where its file's bytes are).
+std::string WriteRefusal(const PHYDRIVE_INFO& d);

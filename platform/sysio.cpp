@@ -12,12 +12,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string_view>
 #include <limits>
+#include <map>
+#include <memory>
 #include <system_error>
 
 namespace {
@@ -26,6 +29,31 @@ thread_local int g_last_error = 0;
 ReadFaultHook g_read_fault_hook = nullptr;
 
 void SaveErrno() { g_last_error = errno; }
+
+// The container readers behind handles that read a disk image's contents;
+// the handle itself is the image file's own read-only descriptor.
+std::map<DevHandle, std::unique_ptr<ImageReader>>& Readers() {
+  static std::map<DevHandle, std::unique_ptr<ImageReader>> readers;
+  return readers;
+}
+
+ImageReader* ReaderOf(DevHandle h) {
+  if (h < 0) return nullptr;
+  auto& readers = Readers();
+  auto it = readers.find(h);
+  return it == readers.end() ? nullptr : it->second.get();
+}
+
+// The format the content of an open regular file of `size` bytes names.
+ImageFormat SniffOpenFile(int fd, std::uint64_t size) {
+  std::array<std::uint8_t, 512> head{}, tail{};
+  const ssize_t nh = ::pread(fd, head.data(), head.size(), 0);
+  std::span<const std::uint8_t> tail_bytes;
+  if (size >= tail.size() && size - tail.size() <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+      ::pread(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size())) == static_cast<ssize_t>(tail.size()))
+    tail_bytes = tail;
+  return SniffImageFormat(std::span<const std::uint8_t>(head).first(nh > 0 ? static_cast<std::size_t>(nh) : 0), tail_bytes);
+}
 
 // The largest offset the kernel can position to (off_t is 64-bit signed).
 constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
@@ -256,15 +284,63 @@ DevHandle sys_OpenRead(const std::string& path) {
 }
 
 void sys_Close(DevHandle h) {
-  if (h >= 0) ::close(h);
+  if (h < 0) return;
+  // The library lets go of the container before its descriptor is reused.
+  Readers().erase(h);
+  ::close(h);
+}
+
+DevHandle sys_OpenImage(const std::string& path, std::string& problem) {
+  problem.clear();
+  const DevHandle h = sys_OpenRead(path);
+  if (h == kNoDevice) return kNoDevice;
+  struct stat st{};
+  if (::fstat(h, &st) != 0) {
+    SaveErrno();
+    ::close(h);
+    return kNoDevice;
+  }
+  // A drive is its sectors, whatever they hold.
+  if (!S_ISREG(st.st_mode)) return h;
+  ImageFormat format = SniffOpenFile(h, static_cast<std::uint64_t>(st.st_size));
+  if (format == ImageFormat::Raw && !SplitRawParts(path).empty()) format = ImageFormat::SplitRaw;
+  if (format == ImageFormat::Raw) return h;
+  std::unique_ptr<ImageReader> reader = OpenImageReader(format, path, problem);
+  if (!reader) {
+    g_last_error = EINVAL;
+    ::close(h);
+    return kNoDevice;
+  }
+  Readers()[h] = std::move(reader);
+  return h;
+}
+
+ImageFormat sys_HandleFormat(DevHandle h) {
+  const ImageReader* r = ReaderOf(h);
+  return r ? r->format() : ImageFormat::Raw;
+}
+
+ImageFormat sys_PathFormat(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return IsSplitRawPart(path) ? ImageFormat::SplitRaw : ImageFormat::Raw;
+  struct stat st{};
+  ImageFormat format = ImageFormat::Raw;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    format = SniffOpenFile(fd, static_cast<std::uint64_t>(st.st_size));
+    if (format == ImageFormat::Raw && IsSplitRawPart(path)) format = ImageFormat::SplitRaw;
+  }
+  ::close(fd);
+  return format;
 }
 
 void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length) {
+  if (ReaderOf(h) != nullptr) return;  // its offsets are not the file's
   if (h < 0 || offset > kMaxOffset || length > kMaxOffset - offset) return;
   ::posix_fadvise(h, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
 }
 
 std::optional<std::uint64_t> sys_GetSize(DevHandle h) {
+  if (const ImageReader* r = ReaderOf(h)) return r->size();
   struct stat st{};
   if (h < 0 || ::fstat(h, &st) != 0) {
     if (h < 0) errno = EBADF;
@@ -287,17 +363,10 @@ std::optional<std::uint64_t> sys_GetSize(DevHandle h) {
 
 bool sys_IsBlockDevice(DevHandle h) {
   struct stat st{};
-  return h >= 0 && ::fstat(h, &st) == 0 && S_ISBLK(st.st_mode);
+  return h >= 0 && ReaderOf(h) == nullptr && ::fstat(h, &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 void sys_SetReadFaultHook(ReadFaultHook hook) { g_read_fault_hook = hook; }
-
-void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length) {
-  if (h < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
-      length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
-    return;
-  ::posix_fadvise(h, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
-}
 
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf) {
   std::size_t length = buf.size();
@@ -315,6 +384,25 @@ IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> b
     }
     length = std::min(length, f.max_bytes);
   }
+  if (ImageReader* r = ReaderOf(h)) {
+    // As a plain file reads: an offset past the end positions, and reads nothing.
+    if (offset > kMaxOffset) {
+      g_last_error = EINVAL;
+      return {};
+    }
+    IoResult res;
+    res.positioned = true;
+    if (offset < r->size()) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, r->size() - offset));
+      if (!r->ReadExact(offset, buf.first(n))) {
+        g_last_error = EIO;
+        return res;
+      }
+      res.bytes = n;
+    }
+    res.ok = true;
+    return res;
+  }
   if (!CanPosition(h, offset)) {
     SaveErrno();
     return {};
@@ -324,6 +412,13 @@ IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> b
 
 IoResult sys_WriteAt(const std::string& path, std::uint64_t offset, std::span<const std::uint8_t> buf) {
   IoResult r;
+  // Sectors of a container are not where its file's bytes are: writing
+  // through the file would corrupt it.
+  if (sys_PathFormat(path) != ImageFormat::Raw) {
+    g_last_error = EROFS;
+    r.positioned = true;
+    return r;
+  }
   // No O_CREAT: only an existing device or image can be written.
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/image_formats.h"
+
 // A device or file descriptor; -1 when closed.
 using DevHandle = int;
 inline constexpr DevHandle kNoDevice = -1;
@@ -17,11 +19,26 @@ inline constexpr DevHandle kNoDevice = -1;
 // for a writer, a directory, a socket) is refused at once with EISDIR or ENOTBLK.
 DevHandle sys_OpenRead(const std::string& path);
 void sys_Close(DevHandle h);
+// Opens an image file as a drive, by what it holds: an EWF, VMDK, VHD, VHDX
+// or QCOW container through its library, the first part of a split raw image
+// (disk.001 with disk.002 beside it) as its parts end to end, anything else
+// as it is. A block device is always read as it is. The handle then reads
+// the disk the image holds, through sys_ReadAt and sys_GetSize like any
+// other. kNoDevice on failure: `problem` says why when the file is a
+// container or split image that cannot be read, else see sys_LastError().
+DevHandle sys_OpenImage(const std::string& path, std::string& problem);
+// The format a handle reads; Raw for devices, plain files and closed handles.
+ImageFormat sys_HandleFormat(DevHandle h);
+// What the file at path would be opened as, for refusing writes: a later
+// part of a split image counts as SplitRaw too. Raw for block devices and for
+// what cannot be read.
+ImageFormat sys_PathFormat(const std::string& path);
 // Size in bytes: BLKGETSIZE64 for block devices, st_size for files.
 std::optional<std::uint64_t> sys_GetSize(DevHandle h);
 bool sys_IsBlockDevice(DevHandle h);
-// Asks the system to start reading a range that will be read soon (a hint:
-// nothing is reported).
+// Asks the system to start reading a range that will be read soon, so that
+// decoding one chunk overlaps the disk's reading of the next (a hint: nothing
+// is reported; container images, read through their libraries, ignore it).
 void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 
 // Result of one positioned transfer.
@@ -35,12 +52,10 @@ struct IoResult {
 // system can address, or (block devices) an offset past the end of the device.
 // A short count means end of file or device; buf beyond it is left untouched.
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf);
-// A hint that the range will be read soon: the system may start reading it
-// now, so that a scan's decoding of one chunk overlaps the disk's reading of
-// the next. Never fails; a handle that cannot take the hint ignores it.
-void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 // Reopens path for writing just for this transfer, so a source opened for
 // reading can never be changed by anything but an explicit write.
+// A container or split image (sys_PathFormat not Raw) is never written: the
+// write is refused (positioned = true, ok = false, EROFS).
 // The data is flushed before the result is given, so a device error is not
 // reported as success. A path that cannot be opened for writing gives
 // positioned = true, ok = false (the write request itself was refused).

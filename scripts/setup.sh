@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
           qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
           libcli11-dev dosfstools mtools fdisk sleuthkit gzip
-          dpkg-dev desktop-file-utils groff-base man-db mandoc)
+          dpkg-dev desktop-file-utils groff-base man-db mandoc
+          libewf-dev libvmdk-dev libvhdi-dev libqcow-dev ewf-tools qemu-utils)
 
 missing=()
 for p in "${packages[@]}"; do

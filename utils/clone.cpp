@@ -32,6 +32,7 @@ std::string CheckClone(const CloneRequest& r, const MountTables& tables) {
   if (!r.source || !r.destination) return "Choose a source and a destination drive.";
   if (std::string e = CheckRange(*r.source, r.source_start, r.total, "Source"); !e.empty()) return e;
   if (std::string e = CheckRange(*r.destination, r.dest_start, r.total, "Destination"); !e.empty()) return e;
+  if (std::string e = WriteRefusal(*r.destination); !e.empty()) return "Destination: " + e;
   // Both ranges fit, so neither sum overflows.
   if (SameDriveFile(r.source->device_path, r.destination->device_path) && r.source_start < r.dest_start + r.total &&
       r.dest_start < r.source_start + r.total)

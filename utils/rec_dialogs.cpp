@@ -83,6 +83,10 @@ std::string Ranges(const std::vector<SectorWrite>& writes) {
 
 // Asks (No is the default), saves the old sectors, writes; tells the outcome.
 void ConfirmAndWrite(AppContext& ctx, Dialog* dlg, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes) {
+  if (const std::string why = WriteRefusal(d); !why.empty()) {
+    ShowErrorBox("%s", why.c_str());
+    return;
+  }
   // As clone and wipe: a drive with a file system in use is never written.
   if (const std::string mounted = CheckNotMounted(d); !mounted.empty()) {
     ShowRefusal(dlg, "Nothing was written: " + mounted, kProductTitle);

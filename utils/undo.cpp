@@ -152,6 +152,8 @@ std::string UndoMismatch(const UndoFile& u, const PHYDRIVE_INFO& d) {
 
 UndoWriteOutcome WriteWithUndo(AppContext& ctx, PHYDRIVE_INFO& d, const std::vector<SectorWrite>& writes) {
   UndoWriteOutcome out;
+  // Refused before an undo file is made for a write that cannot happen.
+  if (out.error = WriteRefusal(d); !out.error.empty()) return out;
   std::optional<UndoFile> undo = CaptureUndo(ctx, d, writes, out.error);
   if (!undo) return out;
   std::optional<std::filesystem::path> saved = SaveUndo(*undo, d, out.error);
@@ -168,6 +170,7 @@ UndoWriteOutcome WriteWithUndo(AppContext& ctx, PHYDRIVE_INFO& d, const std::vec
 }
 
 bool RestoreUndo(const UndoFile& u, PHYDRIVE_INFO& d, std::string& error) {
+  if (error = WriteRefusal(d); !error.empty()) return false;
   for (const UndoRange& r : u.ranges) {
     if (WriteSectors(d, r.lba, r.bytes) != 1) {
       error = "writing sector " + std::to_string(r.lba) + " failed";

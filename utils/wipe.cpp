@@ -76,6 +76,7 @@ std::string CheckWipe(const WipeRequest& r, const MountTables& tables) {
   if (r.method == WipeMethod::UserDefined && (r.iterations == 0 || r.iterations > kMaxWipeIterations))
     return "Iterations must be 1 to " + std::to_string(kMaxWipeIterations) + ".";
   if (std::string e = CheckRange(*r.target, r.start, r.total, "Target"); !e.empty()) return e;
+  if (std::string e = WriteRefusal(*r.target); !e.empty()) return "Target: " + e;
   return CheckNotMounted(*r.target, tables);
 }
 
