@@ -2,6 +2,8 @@
 // drives, one row each, the row's item data being the drive's record.
 #include "disk/drive_list.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -29,13 +31,16 @@ DriveSource& CurrentDriveSource() {
   return source;
 }
 
-std::string DriveAccessNote(const std::vector<std::string>& denied, int err) {
+std::string DriveAccessNote(const std::vector<std::string>& denied, int err, bool root) {
   if (denied.empty()) return {};
   std::string note = "cannot read ";
   constexpr std::size_t kNamed = 3;
   for (std::size_t i = 0; i < denied.size() && i < kNamed; ++i) note += (i ? ", " : "") + denied[i];
   if (denied.size() > kNamed) note += " and " + std::to_string(denied.size() - kNamed) + " more";
-  note += ": " + sys_ErrorText(err) + "; run as root";
+  note += ": " + sys_ErrorText(err);
+  // Refused to root (a container's device policy): no right to ask for.
+  if (root) return note + " (refused even to root)";
+  note += "; run as root";
   // Name the group only where joining it would help: the node is readable by
   // a group other than root's (usually "disk").
   if (std::optional<std::string> group = sys_ReadingGroup(denied.front()))
@@ -61,7 +66,7 @@ int EnumPhyDrives(AppContext& ctx) {
     }
     if (!AddPHYDrive(ctx, d)) FreePhyDrive(d);
   }
-  ctx.drive_access_note = DriveAccessNote(denied, denied_err);
+  ctx.drive_access_note = DriveAccessNote(denied, denied_err, ::geteuid() == 0);
   if (!ctx.drive_access_note.empty()) {
     DebugPrint("EnumPhyDrives: %s", ctx.drive_access_note.c_str());
     SetStatusField(ctx, IDC_STATUS, ctx.drive_access_note);

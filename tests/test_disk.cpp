@@ -243,6 +243,9 @@ TEST_F(DiskTest, DrivesThatMayNotBeOpenedAreNamedWithTheFix) {
   }
   check(1, "cannot read " + dev("sda") + ", " + dev("sdb") + ", " + dev("sdd") +
                " and 1 more: Permission denied; run as root or add your user to the 'disk' group");
+  // Refused to root itself (a container's device policy): nothing to advise.
+  EXPECT_EQ(DriveAccessNote({dev("sda")}, EPERM, true), "cannot read " + dev("sda") + ": Operation not permitted (refused even to root)");
+  EXPECT_EQ(DriveAccessNote({}, EACCES, false), "");
 }
 
 TEST_F(DiskTest, DiskListTakesWholeDrivesInNaturalOrder) {
