@@ -424,6 +424,16 @@ TEST_F(DiskTest, ImageFileBecomesAPseudoDrive) {
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(errno, EBADF);
   CloseAllDrives(ctx());  // twice is harmless
+
+  // Once the window is gone the context holds no pointer into it, so closing
+  // the drives again reaches no freed list.
+  CloseMainWindow();
+  for (const void* p : {static_cast<const void*>(ctx().main_dlg), static_cast<const void*>(ctx().phy_list),
+                        static_cast<const void*>(ctx().log_list), static_cast<const void*>(ctx().file_list),
+                        static_cast<const void*>(ctx().dir_tree), static_cast<const void*>(ctx().info_tree),
+                        static_cast<const void*>(ctx().progress_bar), static_cast<const void*>(ctx().info_phy_item)})
+    EXPECT_EQ(p, nullptr);
+  CloseAllDrives(ctx());
 }
 
 TEST_F(DiskTest, AFifoIsRefusedAtOnce) {
