@@ -42,6 +42,9 @@ struct AppContext {
   std::int32_t sel_phy_row = 0;
   std::int32_t sel_log_row = 0;
   LOGDRIVE_INFO* scanned_logdrive = nullptr;
+  // Why drives of this machine are missing from the list (they could not be
+  // opened for lack of permission) and how to fix it; empty when none are.
+  std::string drive_access_note;
 
   // Secondary dialogs
   Dialog* finder_dlg = nullptr;

@@ -30,6 +30,13 @@ MainSession::~MainSession() {
   if (dlg_ && dlg_->frontend) fe_DialogDestroyed(dlg_.get());
   CloseAllDrives(ctx);
   dlg_.reset();
+  // The window's controls went with it: nothing may reach them through the
+  // context afterwards (closing the drives again walked the freed list).
+  ctx.main_dlg = nullptr;
+  ctx.dir_tree = ctx.info_tree = nullptr;
+  ctx.file_list = ctx.phy_list = ctx.log_list = nullptr;
+  ctx.progress_bar = ctx.progress_bar2 = nullptr;
+  ctx.info_phy_item = ctx.info_log_item = nullptr;
   FreeAllLogDrives();
   ImageList_Destroy(ctx.image_list);
   ctx.image_list = nullptr;

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "app/context.h"
 #include "cli/cli.h"
 #include "cli/output.h"
@@ -14,6 +16,8 @@ int CmdDrives(const std::vector<std::string>& images) {
     PrintRow({Field::Text(ListView_GetItemText(ctx.phy_list, r, 0)), Field::Text(ListView_GetItemText(ctx.phy_list, r, 1)),
               Field::Text(ListView_GetItemText(ctx.phy_list, r, 2)), Field::Text(d ? d->device_path : "")});
   }
+  // Drives the user may not open are named, with the fix, rather than just missing.
+  if (!ctx.drive_access_note.empty()) std::fprintf(stderr, "retrova-cli drives: %s\n", EscapeText(ctx.drive_access_note).c_str());
   return ErrorBoxes() ? 1 : 0;
 }
 

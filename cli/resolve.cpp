@@ -25,13 +25,14 @@ void ReportUnknownDrive(AppContext& ctx, const char* verb, const std::string& dr
   std::fprintf(stderr, "retrova-cli %s: no drive \"%s\"; ", verb, EscapeText(drive).c_str());
   if (rows == 0) {
     std::fputs("the physical-drive list is empty\n", stderr);
-    return;
+  } else {
+    std::fprintf(stderr, "rows 0..%d exist:\n", rows - 1);
+    for (int r = 0; r < rows; ++r) {
+      const auto* d = static_cast<const PHYDRIVE_INFO*>(GetRowData(ctx.phy_list, r));
+      std::fprintf(stderr, "  %d\t%s\n", r, d ? EscapeText(d->device_path).c_str() : "");
+    }
   }
-  std::fprintf(stderr, "rows 0..%d exist:\n", rows - 1);
-  for (int r = 0; r < rows; ++r) {
-    const auto* d = static_cast<const PHYDRIVE_INFO*>(GetRowData(ctx.phy_list, r));
-    std::fprintf(stderr, "  %d\t%s\n", r, d ? EscapeText(d->device_path).c_str() : "");
-  }
+  if (!ctx.drive_access_note.empty()) std::fprintf(stderr, "retrova-cli %s: %s\n", verb, EscapeText(ctx.drive_access_note).c_str());
 }
 
 }  // namespace

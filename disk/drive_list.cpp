@@ -2,16 +2,22 @@
 // drives, one row each, the row's item data being the drive's record.
 #include "disk/drive_list.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "app/context.h"
 #include "app/shell.h"
+#include "app/status.h"
 #include "disk/phydrive.h"
 #include "platform/controls.h"
 #include "platform/frontend.h"
+#include "res/ids.h"
 #include "res/resources.h"
 
 namespace {
@@ -25,12 +31,45 @@ DriveSource& CurrentDriveSource() {
   return source;
 }
 
+std::string DriveAccessNote(const std::vector<std::string>& denied, int err, bool root) {
+  if (denied.empty()) return {};
+  std::string note = "cannot read ";
+  constexpr std::size_t kNamed = 3;
+  for (std::size_t i = 0; i < denied.size() && i < kNamed; ++i) note += (i ? ", " : "") + denied[i];
+  if (denied.size() > kNamed) note += " and " + std::to_string(denied.size() - kNamed) + " more";
+  note += ": " + sys_ErrorText(err);
+  // Refused to root (a container's device policy): no right to ask for.
+  if (root) return note + " (refused even to root)";
+  note += "; run as root";
+  // Name the group only where joining it would help: the node is readable by
+  // a group other than root's (usually "disk").
+  if (std::optional<std::string> group = sys_ReadingGroup(denied.front()))
+    note += " or add your user to the '" + *group + "' group";
+  return note;
+}
+
 int EnumPhyDrives(AppContext& ctx) {
   const DriveSource& src = CurrentDriveSource();
   std::vector<std::string> devices = sys_ListDiskDevices(src.sysfs_block, src.dev_dir);
+  std::vector<std::string> denied;
+  int denied_err = 0;
   for (std::size_t n = 0; n < kMaxDrives && n < devices.size(); ++n) {
     PHYDRIVE_INFO* d = OpenPhyDrive(static_cast<std::uint32_t>(n), devices[n]);
-    if (d && !AddPHYDrive(ctx, d)) FreePhyDrive(d);
+    if (d == nullptr) {
+      // A drive the user may not open would otherwise just be missing.
+      const int err = sys_LastError();
+      if (err == EACCES || err == EPERM) {
+        denied.push_back(devices[n]);
+        if (denied_err == 0) denied_err = err;
+      }
+      continue;
+    }
+    if (!AddPHYDrive(ctx, d)) FreePhyDrive(d);
+  }
+  ctx.drive_access_note = DriveAccessNote(denied, denied_err, ::geteuid() == 0);
+  if (!ctx.drive_access_note.empty()) {
+    DebugPrint("EnumPhyDrives: %s", ctx.drive_access_note.c_str());
+    SetStatusField(ctx, IDC_STATUS, ctx.drive_access_note);
   }
   return 1;
 }

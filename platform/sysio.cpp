@@ -3,6 +3,7 @@
 #include "platform/sysio.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
 #include <linux/nvme_ioctl.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <limits>
 #include <map>
@@ -519,6 +521,30 @@ std::optional<NvmeIdentity> sys_NvmeIdentify(const std::string& path) {
   return id;
 }
 
+namespace {
+
+// The device's size in 512-byte sectors from its sysfs "size" file; 0 when
+// it cannot be read.
+std::uint64_t SysfsSectors(const std::filesystem::path& entry) {
+  std::ifstream in(entry / "size");
+  std::uint64_t sectors = 0;
+  if (!(in >> sectors)) return 0;
+  return sectors;
+}
+
+}  // namespace
+
+std::optional<std::string> sys_ReadingGroup(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IRGRP) == 0 || st.st_gid == 0) return std::nullopt;
+  std::vector<char> buf(4096);
+  group gr{};
+  group* found = nullptr;
+  if (::getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) != 0 || found == nullptr || gr.gr_name == nullptr)
+    return std::nullopt;
+  return std::string(gr.gr_name);
+}
+
 std::vector<std::string> sys_ListDiskDevices(const std::string& sysfs_block, const std::string& dev) {
   namespace fs = std::filesystem;
   std::vector<std::string> names;
@@ -526,8 +552,11 @@ std::vector<std::string> sys_ListDiskDevices(const std::string& sysfs_block, con
   for (fs::directory_iterator it(sysfs_block, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
     if (!IsDriveName(name)) continue;
-    // A loop device is a drive only while a file is attached to it.
-    if (name.starts_with("loop") && !fs::exists(it->path() / "loop" / "backing_file", ec)) continue;
+    // A loop device is a drive only while a file is attached to it and
+    // gives it sectors (an unattached one has no backing_file and size 0).
+    if (name.starts_with("loop") &&
+        (!fs::exists(it->path() / "loop" / "backing_file", ec) || SysfsSectors(it->path()) == 0))
+      continue;
     names.push_back(name);
   }
   std::sort(names.begin(), names.end(), DiskNameLess);

@@ -89,8 +89,13 @@ struct NvmeIdentity {
 std::optional<NvmeIdentity> sys_NvmeIdentify(const std::string& path);
 
 // Whole-disk block devices of /sys/block that can be drives, sorted by name,
-// as /dev paths. The sysfs root can be redirected for tests.
+// as /dev paths; loop devices only while attached with a nonzero size. The
+// sysfs root can be redirected for tests.
 std::vector<std::string> sys_ListDiskDevices(const std::string& sysfs_block = "/sys/block", const std::string& dev = "/dev");
+
+// The group that may read the node at path (group-readable, not root's
+// group), so an operator can be told which group to join; nullopt otherwise.
+std::optional<std::string> sys_ReadingGroup(const std::string& path);
 
 // Local calendar time as 100 ns units since 1601-01-01, without a zone shift.
 std::uint64_t sys_LocalFileTime();

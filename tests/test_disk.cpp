@@ -1,12 +1,15 @@
 // Physical drives and image files as drives: the stored record, enumeration,
 // identity decoding, sector reads with unreadable sectors, writes, images.
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -75,6 +78,7 @@ class DiskTest : public RetrovaTest {
   }
   void AddSysfsDisk(const std::string& name, std::uint64_t dev_size, bool with_node = true) {
     std::filesystem::create_directories(TempDir() / "sysfs" / name);
+    std::ofstream(TempDir() / "sysfs" / name / "size") << dev_size / 512 << "\n";
     if (with_node) MakeSparseFile("dev/" + name, dev_size);
   }
 };
@@ -152,6 +156,9 @@ TEST_F(DiskTest, EnumerationSkipsNodesThatDoNotOpenAndKeepsDriveNumbers) {
   AddSysfsDisk("loop1", 1 << 20);
   std::filesystem::create_directories(TempDir() / "sysfs/loop1/loop");
   std::ofstream(TempDir() / "sysfs/loop1/loop/backing_file") << "/srv/disk.img\n";
+  AddSysfsDisk("loop2", 0);  // attached, but to an empty file: not a drive
+  std::filesystem::create_directories(TempDir() / "sysfs/loop2/loop");
+  std::ofstream(TempDir() / "sysfs/loop2/loop/backing_file") << "/srv/empty.img\n";
   AddSysfsDisk("zram0", 1 << 20);
   OpenMainWindow();
 
@@ -190,13 +197,66 @@ TEST_F(DiskTest, EnumerationStopsAtTwentySixDrivesInKernelOrder) {
   EXPECT_EQ(Row(25)->drive_number, 25u);
 }
 
+// Drives the user may not open are not just missing: the status line and the
+// context's note name them, why, and what to do. Run as nobody when root
+// (root opens any node), in a child so the test process keeps its rights.
+TEST_F(DiskTest, DrivesThatMayNotBeOpenedAreNamedWithTheFix) {
+  const bool root = ::geteuid() == 0;
+  auto dev = [&](const char* n) { return (TempDir() / "dev" / n).string(); };
+  auto unprivileged = [&](const std::function<void()>& body) {
+    if (!root) return body();
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+      if (dropped) body();
+      std::fflush(stdout);
+      ::_exit(!dropped ? 3 : ::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int st = 0;
+    ASSERT_EQ(::waitpid(pid, &st, 0), pid);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "child status " << st;
+  };
+  auto check = [&](int rows, const std::string& note) {
+    unprivileged([&] {
+      OpenMainWindow();
+      EXPECT_EQ(ListView_GetItemCount(ctx().phy_list), rows);
+      EXPECT_EQ(ctx().drive_access_note, note);
+      EXPECT_EQ(GetDlgItemText(ctx().main_dlg, IDC_STATUS), note.empty() ? "Idle..." : note);
+      CloseMainWindow();
+    });
+  };
+
+  AddSysfsDisk("sdc", 1 << 20);  // readable: listed as usual
+  check(1, "");
+  AddSysfsDisk("sdb", 1 << 20);
+  ASSERT_EQ(::chmod(dev("sdb").c_str(), 0), 0);
+  check(1, "cannot read " + dev("sdb") + ": Permission denied; run as root");
+  if (!root) GTEST_SKIP() << "naming the group needs a node of another group: run as root";
+  // Group-readable by "disk": joining that group is the other way in.
+  const group* disk = ::getgrnam("disk");
+  ASSERT_NE(disk, nullptr);
+  for (const char* n : {"sda", "sdd", "sde"}) {
+    AddSysfsDisk(n, 1 << 20);
+    ASSERT_EQ(::chown(dev(n).c_str(), 0, disk->gr_gid), 0);
+    ASSERT_EQ(::chmod(dev(n).c_str(), 0640), 0);
+  }
+  check(1, "cannot read " + dev("sda") + ", " + dev("sdb") + ", " + dev("sdd") +
+               " and 1 more: Permission denied; run as root or add your user to the 'disk' group");
+  // Refused to root itself (a container's device policy): nothing to advise.
+  EXPECT_EQ(DriveAccessNote({dev("sda")}, EPERM, true), "cannot read " + dev("sda") + ": Operation not permitted (refused even to root)");
+  EXPECT_EQ(DriveAccessNote({}, EACCES, false), "");
+}
+
 TEST_F(DiskTest, DiskListTakesWholeDrivesInNaturalOrder) {
   for (const char* n : {"sdaa", "sdb", "sda", "nvme0n10", "nvme0n2", "nvme0c0n1", "mmcblk0", "mmcblk0boot0",
                         "loop10", "loop2", "loop3", "dm-0", "zram0", "sr0", "md0", "ram0", "xvda", "vda"})
     std::filesystem::create_directories(TempDir() / "sysfs" / n);
-  for (const char* n : {"loop10", "loop2"}) {
+  for (const char* n : {"loop10", "loop2", "loop3"}) {
     std::filesystem::create_directories(TempDir() / "sysfs" / n / "loop");
     std::ofstream(TempDir() / "sysfs" / n / "loop/backing_file") << "/x\n";
+    // loop3's size cannot be read: not listed.
+    if (std::string(n) != "loop3") std::ofstream(TempDir() / "sysfs" / n / "size") << "2048\n";
   }
   auto list = sys_ListDiskDevices((TempDir() / "sysfs").string(), "/dev");
   std::vector<std::string> want = {"/dev/loop2", "/dev/loop10", "/dev/mmcblk0", "/dev/nvme0n2", "/dev/nvme0n10",
@@ -364,6 +424,16 @@ TEST_F(DiskTest, ImageFileBecomesAPseudoDrive) {
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(errno, EBADF);
   CloseAllDrives(ctx());  // twice is harmless
+
+  // Once the window is gone the context holds no pointer into it, so closing
+  // the drives again reaches no freed list.
+  CloseMainWindow();
+  for (const void* p : {static_cast<const void*>(ctx().main_dlg), static_cast<const void*>(ctx().phy_list),
+                        static_cast<const void*>(ctx().log_list), static_cast<const void*>(ctx().file_list),
+                        static_cast<const void*>(ctx().dir_tree), static_cast<const void*>(ctx().info_tree),
+                        static_cast<const void*>(ctx().progress_bar), static_cast<const void*>(ctx().info_phy_item)})
+    EXPECT_EQ(p, nullptr);
+  CloseAllDrives(ctx());
 }
 
 TEST_F(DiskTest, AFifoIsRefusedAtOnce) {

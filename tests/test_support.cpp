@@ -116,13 +116,30 @@ std::string FixtureText(const std::string& name) {
 
 CliRun RunCli(const std::string& args, const char* redirect) {
   CliRun run;
-  const std::string cmd = std::string(RETROVA_CLI_PATH) + " " + args + " " + redirect;
+  std::string cmd = std::string(RETROVA_CLI_PATH) + " " + args + " " + redirect;
+#ifdef RETROVA_SANITIZE_CHILDREN
+  // The child's sanitizer reports go to a file of ours: its stderr is often
+  // dropped, and a report must fail the test that ran it.
+  const std::string log = (std::filesystem::temp_directory_path() / ("retrova-cli-san-" + std::to_string(::getpid()))).string();
+  cmd = "ASAN_OPTIONS=\"$ASAN_OPTIONS:log_path=" + log + "\" UBSAN_OPTIONS=\"$UBSAN_OPTIONS:log_path=" + log + "\" " + cmd;
+#endif
   FILE* p = ::popen(cmd.c_str(), "r");
   if (!p) return run;
   char buf[4096];
   for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) run.out.append(buf, n);
   const int st = ::pclose(p);
   run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+#ifdef RETROVA_SANITIZE_CHILDREN
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(log).parent_path(), ec)) {
+    if (!e.path().filename().string().starts_with(std::filesystem::path(log).filename().string() + ".")) continue;
+    std::ifstream in(e.path());
+    std::stringstream report;
+    report << in.rdbuf();
+    ADD_FAILURE() << "sanitizer report from retrova-cli " << args << ":\n" << report.str();
+    std::filesystem::remove(e.path(), ec);
+  }
+#endif
   return run;
 }
 
