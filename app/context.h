@@ -1,6 +1,7 @@
 // The one application context that every operation takes first.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/controls.h"
@@ -10,6 +11,7 @@ struct PHYDRIVE_INFO;
 struct LOGDRIVE_INFO;
 struct INODE_RECD;
 struct FILE_INODE;
+class DirNumberIndex;
 
 struct FinderPattern {
   char extension[255];
@@ -78,6 +80,8 @@ struct AppContext {
   FILE_INODE* pending_file_tail = nullptr;
   TreeItem* root_item = nullptr;
   INODE_RECD* mft_inode = nullptr;
+  // The number index linking built, kept for attaching the files that follows.
+  std::shared_ptr<DirNumberIndex> linked_index;
 
   // Copy and verify
   std::int32_t active_fs_type = 0;
