@@ -208,16 +208,17 @@ constexpr std::size_t kSortIndexThreshold = 8;
 // end: where two keys differ they order the texts as TreeView_CompareText
 // does (a shorter text's zeros sort before any byte of a longer one's).
 std::uint64_t SortKey(const std::string& text) {
-  std::uint64_t key = 0;
-  const std::size_t n = std::min<std::size_t>(text.size(), 8);
-  for (std::size_t i = 0; i < n; ++i) key |= std::uint64_t{Fold(static_cast<unsigned char>(text[i]))} << (56 - 8 * i);
-  return key;
+  std::uint64_t word = 0;
+  std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
+  word = FoldWord(word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word;
 }
 
 // The sibling after which a sorted insertion goes: after every sibling whose
 // text sorts before or equal to the new one, found walking back from the end.
 // With a sort index, also where the new item goes in it.
-TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t key, std::size_t& index_pos) {
+TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t& key, std::size_t& index_pos) {
   if (!p->sort_index && !p->children_unsorted) {
     if (p->child_count >= kSortIndexThreshold) {
       auto index = std::make_unique<std::vector<TreeItem::SortEntry>>();
@@ -235,6 +236,7 @@ TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t 
   }
   if (p->sort_index) {
     // In a sorted list the walk's answer is the upper bound.
+    key = SortKey(text);
     auto& v = *p->sort_index;
     auto it = std::upper_bound(v.begin(), v.end(), key, [&](std::uint64_t k, const TreeItem::SortEntry& c) {
       return k != c.key ? k < c.key : TreeView_CompareText(text, c.item->text) < 0;
@@ -311,7 +313,6 @@ TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, 
       prev = p->last_child;
       break;
     case TreeInsert::Sort:
-      key = SortKey(item->text);
       prev = SortedInsertPoint(p, item->text, key, index_pos);
       break;
   }

@@ -601,13 +601,14 @@ int LinkPendingDirs(AppContext& ctx) {
   std::vector<bool> placed(list.size(), false);
   // The records come in pass order, scattered over the list and the index:
   // their index slots and records are fetched a few places ahead.
-  // In three steps: the index slots and the record, then (the slot being
-  // there by then) the parent item, then the sibling a sorted insert looks
-  // at first. A look-ahead that a repeated number makes stale costs a miss,
+  // In steps: the record's numbers, the index slots and the record, then
+  // (the slot being there by then) the parent item, then the sibling a sorted
+  // insert looks at first. A look-ahead that a repeated number makes stale costs a miss,
   // never a wrong placement: the placing itself looks up afresh.
   auto place_in_order = [&](const auto& order) {
-    constexpr std::size_t kSlotsAhead = 24, kItemAhead = 8, kSiblingAhead = 4;
+    constexpr std::size_t kListAhead = 48, kSlotsAhead = 24, kItemAhead = 8, kSiblingAhead = 4;
     for (std::size_t i = 0; i < order.size(); ++i) {
+      if (i + kListAhead < order.size()) __builtin_prefetch(&list[order[i + kListAhead]]);
       if (i + kSlotsAhead < order.size()) {
         const Listed& next = list[order[i + kSlotsAhead]];
         index.Prefetch(next.parent);
