@@ -267,15 +267,16 @@ std::vector<Listed> ListPendingNumbers(const AppContext& ctx) {
   // Records are mostly allocated in list order, so the distance between two
   // neighbours says where the ones a few steps on will be: fetching there is
   // a guess, which costs nothing when wrong.
-  constexpr std::ptrdiff_t kAhead = 8;
+  // (Integer arithmetic: the guess need not point into any object.)
+  constexpr std::uintptr_t kAhead = 8;
   INODE_RECD* r = ctx.pending_dir_head;
-  const char* before = nullptr;
+  std::uintptr_t before = 0;
   for (std::uint64_t i = 0; i < ctx.pending_dir_count && r; ++i, r = r->next_pending) {
-    const char* at = reinterpret_cast<const char*>(r);
+    const auto at = reinterpret_cast<std::uintptr_t>(r);
     if (before) {
-      const char* guess = at + kAhead * (at - before);
-      __builtin_prefetch(guess);
-      __builtin_prefetch(guess + 128);
+      const std::uintptr_t guess = at + kAhead * (at - before);
+      __builtin_prefetch(reinterpret_cast<const void*>(guess));
+      __builtin_prefetch(reinterpret_cast<const void*>(guess + 128));
     }
     before = at;
     out.push_back(Listed{r, r->own_number, r->parent_number});
