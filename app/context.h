@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ struct PHYDRIVE_INFO;
 struct LOGDRIVE_INFO;
 struct INODE_RECD;
 struct FILE_INODE;
+class DirNumberIndex;
 
 struct FinderPattern {
   char extension[255];
@@ -88,6 +90,8 @@ struct AppContext {
   std::size_t file_block_used = 0;
   TreeItem* root_item = nullptr;
   INODE_RECD* mft_inode = nullptr;
+  // The number index linking built, kept for attaching the files that follows.
+  std::shared_ptr<DirNumberIndex> linked_index;
 
   // Copy and verify
   std::int32_t active_fs_type = 0;

@@ -1,7 +1,9 @@
 #include "platform/controls.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
+#include <cstring>
 
 #include "platform/frontend.h"
 
@@ -190,19 +192,41 @@ void Unlink(TreeItem* item) {
 // not depend on the environment a front end was started in.
 unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c; }
 
-constexpr std::size_t kSortIndexThreshold = 64;
+// Fold on eight bytes at once: each byte from 'A' to 'Z' gains 0x20. A byte's
+// low seven bits plus 0x3F (or 0x25) carry into its top bit exactly when they
+// are at least 'A' (or above 'Z'), and never into the next byte.
+std::uint64_t FoldWord(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  const std::uint64_t low7 = w & (0x7F * kOnes);
+  const std::uint64_t upper = (low7 + 0x3F * kOnes) & ~(low7 + 0x25 * kOnes) & ~w & (0x80 * kOnes);
+  return w | (upper >> 2);
+}
+
+constexpr std::size_t kSortIndexThreshold = 8;
+
+// The first eight bytes of a text folded, first byte highest, zeros past the
+// end: where two keys differ they order the texts as TreeView_CompareText
+// does (a shorter text's zeros sort before any byte of a longer one's).
+std::uint64_t SortKey(const std::string& text) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
+  word = FoldWord(word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word;
+}
 
 // The sibling after which a sorted insertion goes: after every sibling whose
 // text sorts before or equal to the new one, found walking back from the end.
 // With a sort index, also where the new item goes in it.
-TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::size_t& index_pos) {
+TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t& key, std::size_t& index_pos) {
   if (!p->sort_index && !p->children_unsorted) {
     if (p->child_count >= kSortIndexThreshold) {
-      auto index = std::make_unique<std::vector<TreeItem*>>();
+      auto index = std::make_unique<std::vector<TreeItem::SortEntry>>();
+      index->reserve(p->child_count + 1);
       bool sorted = true;
       for (TreeItem* c = p->first_child; c; c = c->next_sibling) {
-        if (!index->empty() && TreeView_CompareText(index->back()->text, c->text) > 0) sorted = false;
-        index->push_back(c);
+        if (!index->empty() && TreeView_CompareText(index->back().item->text, c->text) > 0) sorted = false;
+        index->push_back({SortKey(c->text), c});
       }
       if (sorted)
         p->sort_index = std::move(index);
@@ -212,12 +236,13 @@ TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::size_t& i
   }
   if (p->sort_index) {
     // In a sorted list the walk's answer is the upper bound.
+    key = SortKey(text);
     auto& v = *p->sort_index;
-    auto it = std::upper_bound(v.begin(), v.end(), text, [](const std::string& t, const TreeItem* c) {
-      return TreeView_CompareText(t, c->text) < 0;
+    auto it = std::upper_bound(v.begin(), v.end(), key, [&](std::uint64_t k, const TreeItem::SortEntry& c) {
+      return k != c.key ? k < c.key : TreeView_CompareText(text, c.item->text) < 0;
     });
     index_pos = static_cast<std::size_t>(it - v.begin());
-    return it == v.begin() ? nullptr : *(it - 1);
+    return it == v.begin() ? nullptr : (it - 1)->item;
   }
   TreeItem* prev = p->last_child;
   while (prev && TreeView_CompareText(prev->text, text) > 0) prev = prev->prev_sibling;
@@ -243,7 +268,23 @@ TreeView::~TreeView() {
 
 int TreeView_CompareText(const std::string& a, const std::string& b) {
   const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
+  std::size_t i = 0;
+  // Names often share a long prefix: skip it eight bytes at a time while the
+  // words are equal once folded, then find the difference byte by byte.
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t wa, wb;
+    std::memcpy(&wa, a.data() + i, 8);
+    std::memcpy(&wb, b.data() + i, 8);
+    if (wa == wb) continue;
+    wa = FoldWord(wa);
+    wb = FoldWord(wb);
+    if (wa == wb) continue;
+    if constexpr (std::endian::native != std::endian::little) break;
+    // The lowest differing byte is the first in the text.
+    const int shift = std::countr_zero(wa ^ wb) & ~7;
+    return ((wa >> shift) & 0xFF) < ((wb >> shift) & 0xFF) ? -1 : 1;
+  }
+  for (; i < n; ++i) {
     const unsigned char ca = Fold(static_cast<unsigned char>(a[i]));
     const unsigned char cb = Fold(static_cast<unsigned char>(b[i]));
     if (ca != cb) return ca < cb ? -1 : 1;
@@ -251,19 +292,20 @@ int TreeView_CompareText(const std::string& a, const std::string& b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, const std::string& text, int image,
+TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, std::string text, int image,
                               int selected_image, void* data) {
   if (!tv) return nullptr;
   TreeItem* p = ParentOrRoot(tv, parent);
   if (!p->alive) return nullptr;
   auto* item = new TreeItem;
-  item->text = text;
+  item->text = std::move(text);
   item->image = image;
   item->selected_image = selected_image;
   item->data = data;
   if (tv->check_boxes) item->check_state = 1;
   TreeItem* prev = nullptr;
   std::size_t index_pos = 0;
+  std::uint64_t key = 0;
   switch (where) {
     case TreeInsert::First:
       break;
@@ -271,13 +313,13 @@ TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, 
       prev = p->last_child;
       break;
     case TreeInsert::Sort:
-      prev = SortedInsertPoint(p, text, index_pos);
+      prev = SortedInsertPoint(p, item->text, key, index_pos);
       break;
   }
   LinkAfter(p, prev, item);
   if (p->sort_index) {
     if (where == TreeInsert::Sort)
-      p->sort_index->insert(p->sort_index->begin() + static_cast<std::ptrdiff_t>(index_pos), item);
+      p->sort_index->insert(p->sort_index->begin() + static_cast<std::ptrdiff_t>(index_pos), TreeItem::SortEntry{key, item});
     else
       p->sort_index.reset();  // rebuilt, or found out of order, at the next sorted insert
   }
@@ -316,9 +358,52 @@ void TreeView_DeleteItem(TreeView* tv, TreeItem* item) {
   }
 }
 
-void TreeView_DeleteAllItems(TreeView* tv) {
-  if (!tv) return;
-  while (tv->root.first_child) TreeView_DeleteItem(tv, tv->root.first_child);
+void TreeView_DeleteAllItems(TreeView* tv) { TreeView_DeleteAllItems(tv, nullptr, nullptr); }
+
+void TreeView_DeleteAllItems(TreeView* tv, void (*visit)(void* data, void* context), void* context) {
+  if (!tv || !tv->root.first_child) return;
+  if (fe_HoldsTreeItems()) {
+    // The items go to the graveyard one subtree at a time, as any deletion.
+    if (visit)
+      for (TreeItem* it = tv->root.first_child; it;) {
+        visit(it->data, context);
+        if (it->first_child) {
+          it = it->first_child;
+          continue;
+        }
+        while (it && !it->next_sibling) it = it->parent == &tv->root ? nullptr : it->parent;
+        if (it) it = it->next_sibling;
+      }
+    while (tv->root.first_child) TreeView_DeleteItem(tv, tv->root.first_child);
+    return;
+  }
+  // Nothing holds the items: free them in one walk, children before their
+  // parent, without a stack (a deep tree must not overflow it).
+  TreeItem* item = tv->root.first_child;
+  while (item) {
+    if (item->first_child) {
+      item = item->first_child;
+      continue;
+    }
+    TreeItem* parent = item->parent;
+    TreeItem* next = item->next_sibling;
+    if (visit) visit(item->data, context);
+    if (item->children_dirty) std::erase(tv->dirty_parents, item);
+    delete item;
+    --tv->item_count;
+    if (next) {
+      item = next;
+    } else {
+      // The parent's children are all gone: it is a leaf now.
+      parent->first_child = parent->last_child = nullptr;
+      parent->child_count = 0;
+      parent->sort_index.reset();
+      parent->children_unsorted = false;
+      item = parent == &tv->root ? nullptr : parent;
+    }
+  }
+  tv->selection = nullptr;
+  MarkDirty(tv, &tv->root);
 }
 
 TreeItem* TreeView_GetRoot(const TreeView* tv) { return tv ? tv->root.first_child : nullptr; }

@@ -106,25 +106,34 @@ inline constexpr std::uint32_t TVIS_EXPANDED = 0x20;
 inline constexpr std::uint32_t TVIS_BOLD = 0x10;
 
 struct TreeItem {
+  // What walks read comes first, so a step of one touches one cache line of
+  // an item: the text and the back link for a sorted insertion walking
+  // siblings, the other links for walks over the tree (searches, teardown).
   std::string text;
+  TreeItem* prev_sibling = nullptr;
+  TreeItem* next_sibling = nullptr;
+  TreeItem* parent = nullptr;
+  TreeItem* first_child = nullptr;
+  TreeItem* last_child = nullptr;
+  void* data = nullptr;
   int image = -1;
   int selected_image = -1;
   int check_state = 0;  // state image: 0 none, 1 unchecked, 2 checked
   std::uint32_t state = 0;  // TVIS_*
-  void* data = nullptr;
-  TreeItem* parent = nullptr;
-  TreeItem* first_child = nullptr;
-  TreeItem* last_child = nullptr;
-  TreeItem* next_sibling = nullptr;
-  TreeItem* prev_sibling = nullptr;
   bool alive = true;
   bool children_dirty = false;  // child list changed since the front end last looked
-  // Sorted insertion under a parent with many children: its children in
-  // order, kept only while they are in sorted order, so the insertion point
-  // is a binary search instead of a walk along the siblings.
-  std::unique_ptr<std::vector<TreeItem*>> sort_index;
   bool children_unsorted = false;  // known out of order: sorted inserts walk
   std::size_t child_count = 0;     // kept by linking, so no insert counts siblings
+  // Sorted insertion under a parent with more than a few children: its
+  // children in order, kept only while they are in sorted order, so the
+  // insertion point is a binary search instead of a walk along the siblings.
+  // Each child comes with the first eight bytes of its folded text, so the
+  // search reads the children themselves only where those are equal.
+  struct SortEntry {
+    std::uint64_t key;
+    TreeItem* item;
+  };
+  std::unique_ptr<std::vector<SortEntry>> sort_index;
 };
 
 // Insert positions, as TVI_FIRST / TVI_LAST / TVI_SORT.
@@ -149,11 +158,14 @@ struct TreeView : Control {
 };
 
 // parent null means the top level. Returns the new item, or null.
-TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, const std::string& text, int image,
+TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, std::string text, int image,
                               int selected_image, void* data);
 // Deletes the item and all its descendants; null deletes every item.
 void TreeView_DeleteItem(TreeView* tv, TreeItem* item);
 void TreeView_DeleteAllItems(TreeView* tv);
+// The same, showing visit each item's parameter before the item goes: one walk
+// of the tree for a caller that must also free what the items carry.
+void TreeView_DeleteAllItems(TreeView* tv, void (*visit)(void* data, void* context), void* context);
 TreeItem* TreeView_GetRoot(const TreeView* tv);  // first top-level item
 TreeItem* TreeView_GetChild(const TreeItem* item);
 TreeItem* TreeView_GetNextSibling(const TreeItem* item);

@@ -1,8 +1,10 @@
 #include "scan/tree.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -89,11 +91,16 @@ void FreeTreeOwned(AppContext& ctx, std::vector<INODE_RECD*> owned) {
   if (owned.empty()) return;
   std::sort(owned.begin(), owned.end());
   owned.erase(std::unique(owned.begin(), owned.end()), owned.end());
-  std::unordered_set<const INODE_RECD*> pending_dirs;
+  // A record on the pending list is the list's to free, even marked as the tree's.
+  // The owned ones are few beside a large list, so they are what is searched.
+  std::vector<bool> listed(owned.size(), false);
   if (ctx.pending_dir_count != 0)
-    for (INODE_RECD* r : PendingDirs(ctx)) pending_dirs.insert(r);
-  for (INODE_RECD* r : owned) {
-    if (pending_dirs.count(r)) continue;
+    for (INODE_RECD* r : PendingDirs(ctx))
+      if (auto it = std::lower_bound(owned.begin(), owned.end(), r); it != owned.end() && *it == r)
+        listed[static_cast<std::size_t>(it - owned.begin())] = true;
+  for (std::size_t i = 0; i < owned.size(); ++i) {
+    INODE_RECD* r = owned[i];
+    if (listed[i]) continue;
     FilterFileList(*r, [&](FILE_INODE* f) {
       if (f->pending) return false;
       delete f;
@@ -125,13 +132,26 @@ void RemoveItems(AppContext& ctx, const std::vector<TreeItem*>& tops) {
 void DeleteAllTreeItems(AppContext& ctx) {
   if (ctx.file_list) ListView_DeleteAllItems(ctx.file_list);
   ctx.root_item = nullptr;
+  ctx.linked_index.reset();
   TreeView* tv = ctx.dir_tree;
   if (!tv) return;
+  // The records are gathered as the items go, then their flags read a few
+  // ahead: in tree order the records are scattered, and one miss at a time
+  // is what would make this slow.
+  std::vector<INODE_RECD*> records;
+  records.reserve(tv->item_count);
+  TreeView_DeleteAllItems(
+      tv,
+      [](void* data, void* out) {
+        if (data) static_cast<std::vector<INODE_RECD*>*>(out)->push_back(static_cast<INODE_RECD*>(data));
+      },
+      &records);
   std::vector<INODE_RECD*> owned;
-  ForEachItem(tv, [&](TreeItem* it) {
-    if (INODE_RECD* r = RecordOf(it); r && r->tree_owned) owned.push_back(r);
-  });
-  TreeView_DeleteAllItems(tv);
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (i + kAhead < records.size()) __builtin_prefetch(&records[i + kAhead]->tree_owned);
+    if (records[i]->tree_owned) owned.push_back(records[i]);
+  }
   FreeTreeOwned(ctx, std::move(owned));
 }
 
@@ -231,6 +251,39 @@ class PositionSet {
   std::vector<std::vector<std::uint64_t>> levels_;  // [0]: one bit a position; the last: one word
 };
 
+// The numbers linking reads of each listed record, copied out in one walk of
+// the list (at most count steps, as PendingDirs), side by side so that one
+// cache line serves a record's lookups, and working out the order never goes
+// back to the records.
+struct Listed {
+  INODE_RECD* rec;
+  std::uint64_t own, parent;
+};
+
+std::vector<Listed> ListPendingNumbers(const AppContext& ctx) {
+  std::vector<Listed> out;
+  out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
+  // Each step waits for the record before it to know where the next one is.
+  // Records are mostly allocated in list order, so the distance between two
+  // neighbours says where the ones a few steps on will be: fetching there is
+  // a guess, which costs nothing when wrong.
+  // (Integer arithmetic: the guess need not point into any object.)
+  constexpr std::uintptr_t kAhead = 8;
+  INODE_RECD* r = ctx.pending_dir_head;
+  std::uintptr_t before = 0;
+  for (std::uint64_t i = 0; i < ctx.pending_dir_count && r; ++i, r = r->next_pending) {
+    const auto at = reinterpret_cast<std::uintptr_t>(r);
+    if (before) {
+      const std::uintptr_t guess = at + kAhead * (at - before);
+      __builtin_prefetch(reinterpret_cast<const void*>(guess));
+      __builtin_prefetch(reinterpret_cast<const void*>(guess + 128));
+    }
+    before = at;
+    out.push_back(Listed{r, r->own_number, r->parent_number});
+  }
+  return out;
+}
+
 // The order in which linking places records: passes over the list, each
 // placing every record whose parent number is in the tree by the time the
 // pass reaches it, until a pass places nothing. A record at position pos
@@ -239,43 +292,74 @@ class PositionSet {
 // before pass 1. So each pass is a set of positions taken smallest first,
 // the current one growing only above the position being placed: the passes'
 // order without running them. Records never placed are left out.
-template <typename InTree>
-std::vector<std::size_t> LinkOrder(const std::vector<INODE_RECD*>& recs, InTree&& in_tree) {
-  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-  // Records waiting on each parent number, in list order; kNone once released.
-  NumberTable<std::size_t> first_waiting;
-  std::vector<std::size_t> next_waiting(recs.size(), kNone);
-  std::vector<std::uint64_t> own(recs.size());
-  first_waiting.Reserve(recs.size());
-  for (std::size_t pos = recs.size(); pos-- > 0;) {
-    own[pos] = recs[pos]->own_number;
-    auto [first, inserted] = first_waiting.TryEmplace(recs[pos]->parent_number, pos);
-    if (!inserted) {
-      next_waiting[pos] = *first;
-      *first = pos;
-    }
-  }
+//
+// Pos holds every position and number id (at most twice the count): the
+// arrays below are read in scattered order, and half the bytes is half the
+// cache misses.
+template <typename Pos>
+std::vector<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<std::uint64_t>& tree_numbers) {
+  constexpr std::size_t kAhead = 16;  // hash lookups started this many records early
+  const std::size_t count = list.size();
 
-  PositionSet this_pass(recs.size());
-  PositionSet next_pass(recs.size());
+  // Each number gets a dense id: the own numbers first, in list order, so
+  // that a pass, which goes up the list, also goes up the ids and the runs
+  // below; then the parent numbers no record owns.
+  NumberTable<Pos> ids;
+  ids.Reserve(count);
+  Pos next_id = 0;
+  auto id_of = [&](std::uint64_t number) {
+    const auto [id, added] = ids.TryEmplace(number, next_id);
+    if (added) ++next_id;
+    return *id;
+  };
+  std::vector<Pos> own_id(count);
+  for (std::size_t pos = 0; pos < count; ++pos) {
+    if (pos + kAhead < count) ids.Prefetch(list[pos + kAhead].own);
+    own_id[pos] = id_of(list[pos].own);
+  }
+  std::vector<Pos> parent_id(count);
+  for (std::size_t pos = 0; pos < count; ++pos) {
+    if (pos + kAhead < count) ids.Prefetch(list[pos + kAhead].parent);
+    parent_id[pos] = id_of(list[pos].parent);
+  }
+  // The records waiting on each id, kept together in list order (a counting
+  // sort), so releasing them reads one run instead of chasing a chain.
+  struct Run {
+    Pos begin, end;  // end == begin once released
+  };
+  std::vector<Run> runs(next_id, Run{0, 0});
+  for (std::size_t pos = 0; pos < count; ++pos) ++runs[parent_id[pos]].end;
+  Pos at = 0;
+  for (Run& run : runs) {
+    const Pos n = run.end;
+    run = Run{at, at};
+    at = static_cast<Pos>(at + n);
+  }
+  std::vector<Pos> waiting(count);
+  for (std::size_t pos = 0; pos < count; ++pos) waiting[runs[parent_id[pos]].end++] = static_cast<Pos>(pos);
+  parent_id = {};
+
+  PositionSet this_pass(count);
+  PositionSet next_pass(count);
   // A number appears at position q of the pass running: the records waiting
   // on it join this pass when the pass has yet to reach them.
-  auto release = [&](std::size_t& first, std::size_t q) {
-    for (std::size_t pos = first; pos != kNone; pos = next_waiting[pos]) (q < pos ? this_pass : next_pass).Insert(pos);
-    first = kNone;  // later appearances change nothing
+  auto release = [&](Pos id, std::size_t q) {
+    Run& run = runs[id];
+    for (Pos k = run.begin; k != run.end; ++k) (q < waiting[k] ? this_pass : next_pass).Insert(waiting[k]);
+    run.end = run.begin;  // later appearances change nothing
   };
-  first_waiting.ForEach([&](std::uint64_t n, std::size_t& first) {
-    if (in_tree(n)) release(first, kNone);  // before pass 1: all wait for it
-  });
+  for (const std::uint64_t n : tree_numbers)
+    if (const Pos* id = ids.Find(n)) release(*id, std::numeric_limits<std::size_t>::max());  // all wait for it
+  ids = {};
 
-  std::vector<std::size_t> order;
-  order.reserve(recs.size());
+  std::vector<Pos> order;
+  order.reserve(count);
   while (!next_pass.Empty()) {
     std::swap(this_pass, next_pass);
     while (!this_pass.Empty()) {
       const std::size_t pos = this_pass.PopMin();
-      order.push_back(pos);
-      if (std::size_t* first = first_waiting.Find(own[pos])) release(*first, pos);
+      order.push_back(static_cast<Pos>(pos));
+      release(own_id[pos], pos);
     }
   }
   return order;
@@ -359,6 +443,7 @@ void AppendFileToDir(INODE_RECD& dir, FILE_INODE* f) {
 }
 
 void ReleasePendingDirs(AppContext& ctx) {
+  ctx.linked_index.reset();  // it points at the records about to go
   std::vector<INODE_RECD*> recs = PendingDirs(ctx);
   if (!recs.empty() && ctx.dir_tree && ctx.dir_tree->root.first_child) {
     // Items must not outlive their records: take the listed records out of the tree first.
@@ -454,21 +539,35 @@ DirNumberIndex::DirNumberIndex(const AppContext& ctx) {
   first_.Reserve(tv->item_count + static_cast<std::size_t>(std::min<std::uint64_t>(ctx.pending_dir_count, 1u << 24)));
   // Pre-order, so the first item seen for a number is the one the search finds.
   ForEachItem(tv, [&](TreeItem* it) {
-    if (const INODE_RECD* r = RecordOf(it)) first_.TryEmplace(r->own_number, it);
+    if (INODE_RECD* r = RecordOf(it)) first_.TryEmplace(r->own_number, First{it, r});
   });
 }
 
 TreeItem* DirNumberIndex::Find(std::uint64_t number) const {
-  TreeItem* const* found = first_.Find(number);
-  return found ? *found : nullptr;
+  const First* found = first_.Find(number);
+  return found ? found->item : nullptr;
+}
+
+INODE_RECD* DirNumberIndex::FindRecord(std::uint64_t number) const {
+  const First* found = first_.Find(number);
+  return found ? found->record : nullptr;
 }
 
 void DirNumberIndex::Add(TreeItem* item) {
-  const INODE_RECD* r = RecordOf(item);
+  INODE_RECD* r = RecordOf(item);
   if (!r) return;
-  auto [first, inserted] = first_.TryEmplace(r->own_number, item);
+  auto [first, inserted] = first_.TryEmplace(r->own_number, First{item, r});
   // A sorted insertion can land before the current first holder of the number.
-  if (!inserted && *first != item && PrecedesInPreOrder(item, *first)) *first = item;
+  if (!inserted && first->item != item && PrecedesInPreOrder(item, first->item)) *first = First{item, r};
+}
+
+void DirNumberIndex::Stamp(const TreeView* tv) {
+  stamped_tree_ = tv;
+  stamped_version_ = tv ? tv->structure_version : 0;
+}
+
+bool DirNumberIndex::Current(const TreeView* tv) const {
+  return tv && tv == stamped_tree_ && tv->structure_version == stamped_version_;
 }
 
 int MakeRoot(AppContext& ctx) {
@@ -510,6 +609,7 @@ void ResetScanTree(AppContext& ctx) {
 // ---- Linking ---------------------------------------------------------------------
 
 int LinkPendingDirs(AppContext& ctx) {
+  ctx.linked_index.reset();
   if (!ctx.dir_tree) return 0;
   INODE_RECD* unlinked = MakeSyntheticRecord("Unlinked Data", 0, kRootNumber, kRecSynthetic);
   if (!unlinked) return 0;
@@ -520,8 +620,9 @@ int LinkPendingDirs(AppContext& ctx) {
     return 0;
   }
 
-  const std::vector<INODE_RECD*> recs = PendingDirs(ctx);
-  DirNumberIndex index(ctx);
+  const std::vector<Listed> list = ListPendingNumbers(ctx);
+  auto kept = std::make_shared<DirNumberIndex>(ctx);
+  DirNumberIndex& index = *kept;
   ProgressBar* bar = ctx.progress_bar;
   StartBar(bar, ctx.pending_dir_count, kLinkBarColour);
   std::size_t done = 0;
@@ -529,40 +630,83 @@ int LinkPendingDirs(AppContext& ctx) {
     Progress_SetPos(bar, BarHigh(static_cast<std::uint64_t>(++done)));
     CheckTerminate(IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
   };
+  // Only the final state of a record shows once linking is over, so each
+  // record is written once, as it is placed.
+  auto place = [&](std::size_t pos, TreeItem* parent) {
+    INODE_RECD* r = list[pos].rec;
+    r->link_state = kLinkFinal;
+    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
+    if (item) index.Add(item);
+    return item;
+  };
 
   // Placement is tracked here rather than read from link_state, so a record
   // that arrives marked as placed (a damaged saved file) is still linked.
-  std::vector<bool> placed(recs.size(), false);
-  for (const std::size_t pos : LinkOrder(recs, [&](std::uint64_t n) { return index.Find(n) != nullptr; })) {
-    INODE_RECD* r = recs[pos];
-    TreeItem* parent = index.Find(r->parent_number);
-    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
-    if (item) {
-      r->link_state = kLinkPlaced;
-      index.Add(item);
-      placed[pos] = true;
-      step();
+  std::vector<bool> placed(list.size(), false);
+  // The records come in pass order, scattered over the list and the index:
+  // their index slots and records are fetched a few places ahead.
+  // In steps: the record's numbers, the index slots and the record, then
+  // (the slot being there by then) the parent item, then the sibling a sorted
+  // insert looks at first. A look-ahead that a repeated number makes stale costs a miss,
+  // never a wrong placement: the placing itself looks up afresh.
+  auto place_in_order = [&](const auto& order) {
+    constexpr std::size_t kListAhead = 48, kSlotsAhead = 24, kItemAhead = 8, kSiblingAhead = 4;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      if (i + kListAhead < order.size()) __builtin_prefetch(&list[order[i + kListAhead]]);
+      if (i + kSlotsAhead < order.size()) {
+        const Listed& next = list[order[i + kSlotsAhead]];
+        index.Prefetch(next.parent);
+        index.Prefetch(next.own);
+        __builtin_prefetch(next.rec);
+      }
+      if (i + kItemAhead < order.size())
+        if (const TreeItem* p = index.Find(list[order[i + kItemAhead]].parent)) {
+          __builtin_prefetch(p);
+          __builtin_prefetch(reinterpret_cast<const char*>(p) + 64);
+        }
+      if (i + kSiblingAhead < order.size())
+        if (const TreeItem* p = index.Find(list[order[i + kSiblingAhead]].parent); p && p->last_child)
+          __builtin_prefetch(p->last_child);
+      const std::size_t pos = order[i];
+      if (place(pos, index.Find(list[pos].parent))) {
+        placed[pos] = true;
+        step();
+      }
     }
-  }
+  };
+  std::vector<std::uint64_t> tree_numbers;
+  ForEachItem(ctx.dir_tree, [&](TreeItem* it) {
+    if (const INODE_RECD* r = RecordOf(it)) tree_numbers.push_back(r->own_number);
+  });
+  if (list.size() < std::numeric_limits<std::uint32_t>::max() / 2)
+    place_in_order(LinkOrder<std::uint32_t>(list, tree_numbers));
+  else
+    place_in_order(LinkOrder<std::size_t>(list, tree_numbers));
 
   // What is still unplaced goes under "Unlinked Data", in list order, and a
   // record whose parent went there earlier in this pass follows it.
-  for (std::size_t pos = 0; pos < recs.size(); ++pos) {
+  for (std::size_t pos = 0; pos < list.size(); ++pos) {
     if (placed[pos]) continue;
-    INODE_RECD* r = recs[pos];
-    TreeItem* parent = index.Find(r->parent_number);
-    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
-    if (!item) item = InsertTreeRecord(ctx, r, unlinked_item, TreeInsert::Last);
-    if (item) index.Add(item);
+    if (!place(pos, index.Find(list[pos].parent))) {
+      INODE_RECD* r = list[pos].rec;
+      if (TreeItem* item = InsertTreeRecord(ctx, r, unlinked_item, TreeInsert::Last)) index.Add(item);
+    }
     step();
   }
-  for (INODE_RECD* r : recs) r->link_state = kLinkFinal;
   Progress_SetPos(bar, 0);
+  // Attaching the files looks numbers up in the same tree: it takes this
+  // index over while the tree stays as linking left it.
+  index.Stamp(ctx.dir_tree);
+  ctx.linked_index = std::move(kept);
   return 1;
 }
 
 int AttachPendingFiles(AppContext& ctx) {
   if (!ctx.dir_tree) return 0;
+  // Linking's index, when nothing changed the tree since; taken, so it is
+  // freed when attaching ends.
+  std::shared_ptr<DirNumberIndex> index = std::move(ctx.linked_index);
+  if (index && !index->Current(ctx.dir_tree)) index.reset();
   INODE_RECD* orphans = MakeSyntheticRecord("Orphan Files", 0, kRootNumber, kRecSynthetic);
   if (!orphans) return 0;
   // Inserted before it joins the pending list: a failed insertion releases the
@@ -574,18 +718,48 @@ int AttachPendingFiles(AppContext& ctx) {
   }
   AppendPendingDir(ctx, orphans);
   if (ctx.scanned_logdrive) ++ctx.scanned_logdrive->dirs_found;
+  if (index)
+    index->Add(orphans_item);
+  else
+    index = std::make_shared<DirNumberIndex>(ctx);
 
-  const DirNumberIndex index(ctx);
+  // One walk of the list in stages a few files apart, so the misses of one
+  // file overlap with those of the next ones: a file is read (and its index
+  // slot fetched), its directory looked up (and fetched), that directory's
+  // last file fetched, and then the file appended, in list order.
+  constexpr std::uint64_t kFind = 24, kTail = 48, kAppend = 64, kRing = 128;
+  struct InFlight {
+    FILE_INODE* file;
+    std::uint64_t parent;
+    INODE_RECD* dir;
+  };
+  std::array<InFlight, kRing> ring{};
   ProgressBar* bar = ctx.progress_bar;
   StartBar(bar, ctx.pending_file_count, kAttachBarColour);
   FILE_INODE* f = ctx.pending_file_head;
-  for (std::uint64_t i = 0; i < ctx.pending_file_count && f; ++i) {
-    FILE_INODE* next = f->next_pending_file;
-    Progress_StepIt(bar);
-    INODE_RECD* dir = RecordOf(index.Find(f->parent_number));
-    AppendFileToDir(dir ? *dir : *orphans, f);
-    CheckTerminate(IDM_TERMINATE_SCAN);
-    f = next;
+  std::uint64_t read = 0;
+  for (std::uint64_t j = 0;; ++j) {
+    if (f && read < ctx.pending_file_count) {
+      ring[read % kRing] = InFlight{f, f->parent_number, nullptr};
+      index->Prefetch(f->parent_number);
+      f = f->next_pending_file;
+      ++read;
+    }
+    if (j >= kFind && j - kFind < read) {
+      InFlight& at = ring[(j - kFind) % kRing];
+      INODE_RECD* dir = index->FindRecord(at.parent);
+      at.dir = dir ? dir : orphans;
+      __builtin_prefetch(&at.dir->files_tail, 1);
+    }
+    if (j >= kTail && j - kTail < read)
+      if (const FILE_INODE* tail = ring[(j - kTail) % kRing].dir->files_tail) __builtin_prefetch(&tail->next_in_dir, 1);
+    if (j >= kAppend) {
+      if (j - kAppend >= read) break;
+      const InFlight& at = ring[(j - kAppend) % kRing];
+      Progress_StepIt(bar);
+      AppendFileToDir(*at.dir, at.file);
+      CheckTerminate(IDM_TERMINATE_SCAN);
+    }
   }
   Progress_SetPos(bar, 0);
   return 1;

@@ -48,6 +48,11 @@ class NumberTable {
     }
   }
   const V* Find(std::uint64_t key) const { return const_cast<NumberTable*>(this)->Find(key); }
+  // Starts loading the slot a lookup of key begins at: loops that know their
+  // keys ahead overlap the misses instead of waiting on each one.
+  // Unconditional: an empty table has mask 0, so this touches nothing there
+  // (a prefetch never faults), and a guarded prefetch the compiler drops.
+  void Prefetch(std::uint64_t key) const { __builtin_prefetch(slots_.data() + Home(key)); }
   // The value under key, and whether it was inserted (else it was there already).
   std::pair<V*, bool> TryEmplace(std::uint64_t key, V value) {
     if (key == kEmpty) {
@@ -98,7 +103,7 @@ class NumberTable {
 
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
-  int shift_ = 64;
+  int shift_ = 63;  // a shift by 64 would be undefined; the mask makes any home 0 here
   std::size_t size_ = 0;
   bool has_empty_key_ = false;
   V empty_key_value_{};
@@ -110,10 +115,23 @@ class DirNumberIndex {
  public:
   explicit DirNumberIndex(const AppContext& ctx);
   TreeItem* Find(std::uint64_t number) const;
+  // The record of Find(number), read from the index rather than the item.
+  INODE_RECD* FindRecord(std::uint64_t number) const;
+  void Prefetch(std::uint64_t number) const { first_.Prefetch(number); }
   void Add(TreeItem* item);
+  // Whether the index still describes tv: it was stamped on tv and nothing
+  // was inserted into or deleted from tv since.
+  void Stamp(const TreeView* tv);
+  bool Current(const TreeView* tv) const;
 
  private:
-  NumberTable<TreeItem*> first_;  // first item in depth-first order
+  struct First {
+    TreeItem* item = nullptr;  // first item in depth-first order
+    INODE_RECD* record = nullptr;
+  };
+  NumberTable<First> first_;
+  const TreeView* stamped_tree_ = nullptr;
+  std::uint64_t stamped_version_ = 0;
 };
 
 int MakeRoot(AppContext& ctx);

@@ -14,6 +14,14 @@ std::vector<std::string> ChildTexts(const TreeItem* parent) {
   return out;
 }
 
+// The order of item texts, byte by byte: ASCII letters folded, nothing else.
+int PlainCompare(const std::string& a, const std::string& b) {
+  auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : int{c}; };
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]) ? -1 : 1;
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 }  // namespace
 
 TEST(TreeModel, SortedInsertIgnoresCaseAndKeepsEqualsInArrivalOrder) {
@@ -153,13 +161,29 @@ TEST_F(QueueTest, ACheckBoxTogglesOnlyAfterTheOwnerHandledTheClick) {
   EXPECT_TRUE(ListView_GetItemState(lv, 0, LVIS_SELECTED));
 }
 
+TEST(TreeModel, TextOrderFoldsOnlyAsciiLettersWhereverTheTextsDiffer) {
+  // Differences before, at and after the eighth byte; bytes with the top bit
+  // set whose low bits spell a letter (0xC1) must not fold; NULs inside.
+  const std::string prefix = "Folder 0123456789";
+  std::vector<std::string> texts{"", "a", "A", "b", "[", "`", "@", "z", "Z", "\xC1", "\xE1", "a\0", std::string("a\0b", 3)};
+  for (std::size_t cut = 0; cut <= prefix.size(); ++cut)
+    for (const char* tail : {"", "a", "B", "\xC1", "\xE1", "~", "_", "0"}) texts.push_back(prefix.substr(0, cut) + tail);
+  texts.push_back("FOLDER 0123456789");
+  texts.push_back("folder 0123456789x");
+  for (const std::string& a : texts)
+    for (const std::string& b : texts) ASSERT_EQ(TreeView_CompareText(a, b), PlainCompare(a, b)) << a << " / " << b;
+}
+
 TEST(TreeModel, SortedInsertIntoManyChildrenMatchesTheSiblingWalk) {
   std::vector<std::string> ref;  // the walk back from the last child, on a plain list
   TreeView tv;
   std::uint32_t seed = 12345;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  // Texts with long shared beginnings and some shorter than eight bytes, so
+  // that equal leading bytes are common among the siblings.
+  const char* stems[] = {"", "A", "folder ", "FOLDER X", "Folder x1"};
   for (int i = 0; i < 3000; ++i) {
-    const std::string t = std::string(1, static_cast<char>('A' + next() % 3)) + std::to_string(next() % 500);
+    const std::string t = stems[next() % 5] + std::string(1, static_cast<char>('A' + next() % 3)) + std::to_string(next() % 500);
     const std::uint32_t how = next() % 50;
     if (how == 0) {  // now and then an unsorted insert at the end breaks the order
       TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "zz" + t, 0, 0, nullptr);
@@ -173,7 +197,7 @@ TEST(TreeModel, SortedInsertIntoManyChildrenMatchesTheSiblingWalk) {
     } else {
       TreeView_InsertItem(&tv, nullptr, TreeInsert::Sort, t, 0, 0, nullptr);
       auto pos = ref.end();
-      while (pos != ref.begin() && TreeView_CompareText(pos[-1], t) > 0) --pos;
+      while (pos != ref.begin() && PlainCompare(pos[-1], t) > 0) --pos;
       ref.insert(pos, t);
     }
     if (i % 100 == 99) {

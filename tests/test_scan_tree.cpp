@@ -270,6 +270,35 @@ TEST_F(ScanTreeTest, FilesFindTheirDirectoryUnlinkedDataOrOrphanFiles) {
   EXPECT_EQ(ctx().progress_bar->bar_colour, RGB(4, 180, 21));
 }
 
+// Attaching reuses the index linking built only while the tree is unchanged:
+// an item inserted in between (here a directory placed by hand) must still
+// receive its files, and one deleted in between must not.
+TEST_F(ScanTreeTest, AttachingSeesTreeChangesMadeAfterLinking) {
+  for (const bool insert : {true, false}) {
+    ResetScanTree(ctx());
+    ASSERT_EQ(MakeRoot(ctx()), 1);
+    AddDir(90, 5, "linked");
+    AddFile(91, "for the later one");
+    AddFile(90, "for the linked one");
+    ASSERT_EQ(LinkPendingDirs(ctx()), 1);
+    INODE_RECD* later = nullptr;
+    if (insert) {
+      later = Dir(91, 5, "later");
+      later->tree_owned = true;
+      ASSERT_NE(InsertTreeRecord(ctx(), later, Root(), TreeInsert::Sort), nullptr);
+    } else {
+      TreeView_DeleteItem(ctx().dir_tree, Child(Root(), "linked"));
+    }
+    ASSERT_EQ(AttachPendingFiles(ctx()), 1);
+    if (insert) {
+      EXPECT_EQ(FileNames(later), Names{"for the later one"});
+      EXPECT_EQ(FileNames(Rec(Child(Root(), "linked"))), Names{"for the linked one"});
+    } else {
+      EXPECT_EQ(FileNames(Rec(Orphans())), (Names{"for the later one", "for the linked one"}));
+    }
+  }
+}
+
 TEST_F(ScanTreeTest, OrphanFilesIsMadeEvenWhenEmptyAsRootsLastChild) {
   LinkAndAttach();
   EXPECT_EQ(ChildTexts(Root()), (Names{"Unlinked Data", "Orphan Files"}));
