@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
           qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
-          libcli11-dev dosfstools mtools fdisk sleuthkit gzip)
+          libcli11-dev dosfstools mtools fdisk sleuthkit gzip
+          clang libclang-rt-14-dev libfuzzer-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,3 +15,6 @@ cmake -S . -B "$ASAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRETROVA_SANITIZE=O
   -DRETROVA_GUI=OFF -DRETROVA_BENCH=OFF >/dev/null
 cmake --build "$ASAN_DIR" -j"$jobs"
 ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$jobs"
+
+# The fuzz targets, briefly, on their committed corpora (FUZZ_SECONDS each, two at a time).
+scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
