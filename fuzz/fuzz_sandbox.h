@@ -1,7 +1,9 @@
 // The folders a copy-out runs in, shared by fuzz_copy and the crafted-volume
-// tests: <base>/dest receives the copy and holds the operator's own files and
-// links beforehand; <base>/outside and <base>/cwd (the working directory
-// meanwhile) must stay empty. Violation() says what the copy did wrong.
+// tests: <base>/g/g/g/g/dest receives the copy and holds the operator's own
+// files and links beforehand; <base>/outside and <base>/cwd (the working
+// directory meanwhile) must stay empty, and each g hold only the next, so
+// that a name climbing out of dest ("../../x") shows up however far it goes
+// below base. Violation() says what the copy did wrong.
 #pragma once
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,7 +39,13 @@ class Sandbox {
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
   bool ok() const { return ok_; }
-  path dest() const { return base_ / "dest"; }
+  static constexpr int kGuards = 4;
+  path guard(int level) const {
+    path p = base_;
+    for (int i = 0; i < level; ++i) p /= "g";
+    return p;
+  }
+  path dest() const { return guard(kGuards) / "dest"; }
   path outside() const { return base_ / "outside"; }
 
   // A fresh destination with the operator's own things in it: names a copy
@@ -65,9 +73,11 @@ class Sandbox {
     std::error_code ec;
     if (!fs::is_empty(outside(), ec) || ec) return "something was written outside the destination";
     if (!fs::is_empty(base_ / "cwd", ec) || ec) return "something was written into the working directory";
-    std::size_t top = 0;
-    for (fs::directory_iterator it(base_, ec), end; !ec && it != end; it.increment(ec)) ++top;
-    if (ec || top != 3) return "something was written beside the destination";
+    for (int level = 0; level <= kGuards; ++level) {
+      std::size_t entries = 0;
+      for (fs::directory_iterator it(guard(level), ec), end; !ec && it != end; it.increment(ec)) ++entries;
+      if (ec || entries != (level == 0 ? 3u : 1u)) return "something was written above the destination";
+    }
     const std::map<path, Entry> after = Snapshot();
     if (!error_.empty()) return error_;
     for (const auto& [p, was] : before_) {
@@ -82,7 +92,8 @@ class Sandbox {
     return {};
   }
 
-  // The plain files the copy added, and their bytes.
+  // The plain files the copy added, and the bytes they take on disk (a
+  // file whose source ran out is as long as it claims, its rest a hole).
   std::size_t new_files() const { return new_files_; }
   std::uint64_t new_bytes() const { return new_bytes_; }
 
@@ -109,7 +120,7 @@ class Sandbox {
                          std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
       if (S_ISREG(st.st_mode) && !before_.contains(it->path())) {
         ++new_files_;
-        new_bytes_ += static_cast<std::uint64_t>(st.st_size);
+        new_bytes_ += static_cast<std::uint64_t>(st.st_blocks) * 512;
       }
     }
     if (ec) error_ = "cannot walk the destination: " + ec.message();
