@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -375,6 +376,9 @@ const CraftedCase kCases[] = {
      },
      true, 1, 4u << 20, {"Readme.txt"}},
 };
+
+// gtest shows a case (in failures and in ctest's test names) by its name.
+void PrintTo(const CraftedCase& c, std::ostream* os) { *os << c.name; }
 
 class CraftedVolumeTest : public RetrovaTest, public ::testing::WithParamInterface<CraftedCase> {
  protected:
