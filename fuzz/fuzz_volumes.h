@@ -146,4 +146,27 @@ inline Layout RawVolume(std::span<const std::uint8_t> in) {
 
 }  // namespace ntfs_volume
 
+// A fuzz_fat (FAT32) or fuzz_ntfs_scan (NTFS) input as the image file to write.
+struct Volume {
+  std::array<std::uint8_t, kSectorSize> boot{};
+  std::vector<std::uint8_t> image;
+  std::size_t file_size = 0;  // the image, zero-padded or cut to this
+};
+
+inline Volume BuildVolume(std::span<const std::uint8_t> in, bool ntfs) {
+  Volume v;
+  if (ntfs) {
+    ntfs_volume::Layout l = (in[0] & 4) ? ntfs_volume::RawVolume(in) : ntfs_volume::TemplateVolume(in);
+    v.boot = l.boot;
+    v.file_size = l.file_size;
+    v.image = std::move(l.image);
+  } else {
+    fat_volume::Layout l = (in[0] & 4) ? fat_volume::RawVolume(in) : fat_volume::TemplateVolume(in);
+    v.boot = l.boot;
+    v.file_size = l.image.size();
+    v.image = std::move(l.image);
+  }
+  return v;
+}
+
 }  // namespace fuzz

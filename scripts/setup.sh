@@ -7,7 +7,8 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest 
           qt6-base-dev libgl-dev fonts-liberation2 xvfb xauth
           libcli11-dev dosfstools mtools fdisk sleuthkit gzip
           dpkg-dev desktop-file-utils groff-base man-db mandoc
-          libewf-dev libvmdk-dev libvhdi-dev libqcow-dev ewf-tools qemu-utils)
+          libewf-dev libvmdk-dev libvhdi-dev libqcow-dev ewf-tools qemu-utils
+          clang libclang-rt-14-dev libfuzzer-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -21,3 +21,6 @@ cmake --build "$ASAN_DIR" -j"$jobs"
 asan_built=$SECONDS
 QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$jobs"
 echo "sanitizer build: $((asan_built - asan_start)) s, its tests: $((SECONDS - asan_built)) s"
+
+# The fuzz targets, briefly, on their committed corpora (FUZZ_SECONDS each, two at a time).
+scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
