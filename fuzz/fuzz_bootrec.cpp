@@ -50,7 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::array<std::uint8_t, kSectorSize> s{};
   std::copy_n(data, std::min(size, s.size()), s.begin());
   headless::Reset();
-  AppContext& ctx = App();
 
   IsBootSector(s);
   const std::uint32_t type = FsTypeFromBootRecord(s);

@@ -96,7 +96,7 @@ class FatInput {
     std::vector<std::uint8_t> in = {mode, 0};  // fuzz_copy's mode, then fuzz_fat's header: one sector a cluster
     in.push_back(static_cast<std::uint8_t>(clusters_ - 16));
     in.push_back(static_cast<std::uint8_t>((clusters_ - 16) >> 8));
-    in.insert(in.end(), {2, 0, 0, 0, 0});  // root cluster 2
+    for (const std::uint8_t b : {2, 0, 0, 0, 0}) in.push_back(b);  // root cluster 2
     const std::size_t fat_bytes = ((clusters_ + 2) * 4 + 511) / 512 * 512;
     std::vector<std::uint8_t> fat(fat_bytes);
     for (std::size_t i = 0; i < fat_.size(); ++i) le::Write<std::uint32_t>(fat, 4 * i, fat_[i]);
