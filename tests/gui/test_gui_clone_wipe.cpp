@@ -12,12 +12,15 @@
 #include <random>
 
 #include "gui_fixture.h"
+#include "gui_operator.h"
 #include "app/status.h"
 #include "disk/phydrive.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using namespace gui_operator;
 
 constexpr std::size_t S = 512;
 
@@ -37,50 +40,8 @@ void ExpectOnlyRangeChanged(const std::vector<std::uint8_t>& before, const std::
                          now.begin() + static_cast<std::ptrdiff_t>((from + count) * S)));
 }
 
-// Each step waits until what it needs is on the screen, acts through the
-// widgets and returns true; runs on a timer, so inside the engine's loops.
-class Operator {
- public:
-  using Step = std::function<bool()>;
-  void Then(Step s) { steps_.push_back(std::move(s)); }
-  void Start() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (busy_ || next_ >= steps_.size()) return;
-      busy_ = true;
-      if (steps_[next_]()) ++next_;
-      busy_ = false;
-    });
-    timer_.start(5);
-  }
-  std::size_t done() const { return next_; }
-  std::size_t total() const { return steps_.size(); }
 
- private:
-  std::vector<Step> steps_;
-  std::size_t next_ = 0;
-  bool busy_ = false;
-  QTimer timer_;
-};
-
-QMessageBox* Box() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
-
-gui::DialogWindow* Open(int template_id) {
-  Dialog* d = FindLiveDialog(template_id);
-  gui::DialogWindow* w = d ? gui::WindowOf(d) : nullptr;
-  return w && w->isVisible() ? w : nullptr;
-}
-void Type(gui::DialogWindow* w, int id, const QString& text) {
-  auto* e = qobject_cast<QLineEdit*>(w->widgetFor(id));
-  ASSERT_NE(e, nullptr) << id;
-  e->selectAll();
-  QTest::keyClicks(e, text);
-}
 QString Text(gui::DialogWindow* w, int id) { return QString::fromStdString(GetDlgItemText(w->dialog(), id)); }
-void Press(gui::DialogWindow* w, int id) {
-  auto* b = qobject_cast<QAbstractButton*>(w->widgetFor(id));
-  ASSERT_NE(b, nullptr) << id;
-  QTest::mouseClick(b, Qt::LeftButton);
-}
 // Clicks the row of the drive backed by `image` in the dialog's list, then the pick button.
 bool Pick(gui::DialogWindow* w, int list_id, const fs::path& image, int pick_id) {
   if (!w) return false;

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "gui_fixture.h"
+#include "gui_operator.h"
 #include "app/status.h"
 #include "platform/bytes.h"
 #include "utils/undo.h"
@@ -23,6 +24,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using namespace gui_operator;
 
 constexpr std::size_t kSector = 512;
 constexpr std::uint64_t kImageSectors = 16384;  // 8 MiB
@@ -44,56 +47,13 @@ void PutEntry(std::vector<std::uint8_t>& mbr, int slot, std::uint8_t type, std::
   le::Write<std::uint32_t>(e, 12, count);
 }
 
-// The operator's hands: each step waits until what it needs is on the screen
-// (a dialog, a message box), acts through the widgets and returns true, and
-// the next step takes over. Runs on a timer, so inside the engine's loops.
-class Operator {
- public:
-  using Step = std::function<bool()>;
-  void Then(Step s) { steps_.push_back(std::move(s)); }
-  void Start() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (busy_ || next_ >= steps_.size()) return;
-      busy_ = true;
-      if (steps_[next_]()) ++next_;
-      busy_ = false;
-    });
-    timer_.start(5);
-  }
-  std::size_t done() const { return next_; }
-  std::size_t total() const { return steps_.size(); }
 
- private:
-  std::vector<Step> steps_;
-  std::size_t next_ = 0;
-  bool busy_ = false;
-  QTimer timer_;
-};
-
-QMessageBox* Box() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
-
-gui::DialogWindow* Open(int template_id) {
-  Dialog* d = FindLiveDialog(template_id);
-  gui::DialogWindow* w = d ? gui::WindowOf(d) : nullptr;
-  return w && w->isVisible() ? w : nullptr;
-}
 
 template <class W>
 W* In(gui::DialogWindow* w, int id) {
   return qobject_cast<W*>(w->widgetFor(id));
 }
 
-void Type(gui::DialogWindow* w, int id, const QString& text) {
-  auto* e = In<QLineEdit>(w, id);
-  ASSERT_NE(e, nullptr) << id;
-  e->selectAll();
-  QTest::keyClicks(e, text);
-}
-void Press(gui::DialogWindow* w, int id) {
-  auto* b = qobject_cast<QAbstractButton*>(w->widgetFor(id));
-  ASSERT_NE(b, nullptr) << id;
-  QTest::mouseClick(b, Qt::LeftButton);
-}
 // Moves a drop-down's choice with the arrow keys, as from the keyboard.
 void Arrow(gui::DialogWindow* w, int id, Qt::Key key, int times = 1) {
   auto* c = In<QComboBox>(w, id);

@@ -10,7 +10,7 @@ svg="$3"
 command -v desktop-file-validate >/dev/null || { echo "desktop-file-utils is not installed" >&2; exit 77; }
 status=0
 out="$(desktop-file-validate "$desktop" 2>&1)" || status=1
-# Hints too: a hint today is an error in the next version of the specification.
+# Hints too: a hint today is an error in the next version of the desktop entry standard.
 [ -z "$out" ] || { echo "$out" >&2; status=1; }
 name="$(sed -n 's/^Icon=//p' "$desktop")"
 [ "$name" = retrova ] || { echo "Icon=$name, the build installs retrova" >&2; status=1; }
