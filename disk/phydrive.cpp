@@ -189,7 +189,9 @@ int ReadDriveIdentity(PHYDRIVE_INFO& d, const std::string& device_path) {
 }
 
 
-int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer) {
+namespace {
+
+int ReadSectorsThrough(AppContext& ctx, PHYDRIVE_INFO& d, DevHandle h, std::uint64_t lba, std::span<std::uint8_t> buffer) {
   // Every path that does not fill the whole buffer zeroes it itself; a
   // blanket clear first would cost the 1 MiB partition search a fifth of its speed.
   // An LBA whose byte offset does not fit 64 bits cannot be positioned to.
@@ -199,7 +201,7 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
     return 0;
   }
   const std::uint64_t offset = *at_byte;
-  IoResult whole = sys_ReadAt(d.handle, offset, buffer);
+  IoResult whole = sys_ReadAt(h, offset, buffer);
   if (!whole.positioned) {
     std::fill(buffer.begin(), buffer.end(), 0);
     return 0;
@@ -211,7 +213,7 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
   for (std::size_t pos = 0; pos < buffer.size(); pos += kSectorSize) {
     std::span<std::uint8_t> sector = buffer.subspan(pos, std::min(kSectorSize, buffer.size() - pos));
     const std::uint64_t at = offset + pos;
-    IoResult r = at < offset ? IoResult{} : sys_ReadAt(d.handle, at, sector);
+    IoResult r = at < offset ? IoResult{} : sys_ReadAt(h, at, sector);
     if (r.positioned && r.ok && r.bytes == sector.size()) continue;
     if (!r.positioned || !r.ok) {
       // A failed request may have left part of the transfer behind.
@@ -225,9 +227,23 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
   return 1;
 }
 
+}  // namespace
+
+int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer) {
+  return ReadSectorsThrough(ctx, d, d.handle, lba, buffer);
+}
+
 void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count) {
   const std::optional<std::uint64_t> at = Lba(lba).ByteOffset(kSectorSize);
   if (at && count <= UINT64_MAX / kSectorSize) sys_Prefetch(d.handle, *at, count * kSectorSize);
+}
+
+SectorStream::SectorStream(PHYDRIVE_INFO& d) : drive_(d), handle_(sys_OpenStream(d.handle)) {}
+
+SectorStream::~SectorStream() { sys_CloseStream(handle_, drive_.handle); }
+
+int SectorStream::Read(AppContext& ctx, std::uint64_t lba, std::span<std::uint8_t> buffer) {
+  return ReadSectorsThrough(ctx, drive_, handle_, lba, buffer);
 }
 
 ImageFormat DriveFormat(const PHYDRIVE_INFO& d) { return sys_HandleFormat(d.handle); }

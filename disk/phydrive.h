@@ -49,6 +49,23 @@ bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
 // Asks for the sectors to be read ahead (a hint; nothing is read into a buffer).
 void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count);
+// A drive read front to back in large chunks (a slow scan's sweep), through a
+// descriptor of its own (sys_OpenStream): the decoders' reads elsewhere on the
+// drive between two chunks leave the sweep's read-ahead alone, so the disk
+// reads the next chunks while this one is decoded. Reads as ReadSectors does,
+// read errors counted on the drive.
+class SectorStream {
+ public:
+  explicit SectorStream(PHYDRIVE_INFO& d);
+  ~SectorStream();
+  SectorStream(const SectorStream&) = delete;
+  SectorStream& operator=(const SectorStream&) = delete;
+  int Read(AppContext& ctx, std::uint64_t lba, std::span<std::uint8_t> buffer);
+
+ private:
+  PHYDRIVE_INFO& drive_;
+  DevHandle handle_;
+};
 int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
 int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void ShowLastErrorBox();

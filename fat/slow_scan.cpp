@@ -29,7 +29,7 @@ constexpr std::size_t kReadAhead = 1 << 20;
 class ClusterReadAhead {
  public:
   ClusterReadAhead(AppContext& ctx, PHYDRIVE_INFO& drive, const LOGDRIVE_INFO& vol)
-      : ctx_(ctx), drive_(drive), vol_(vol), bpc_(vol.bytes_per_cluster), last_(LastCluster(vol)) {}
+      : ctx_(ctx), stream_(drive), vol_(vol), bpc_(vol.bytes_per_cluster), last_(LastCluster(vol)) {}
 
   bool Allocate() {
     try {
@@ -45,19 +45,15 @@ class ClusterReadAhead {
       const std::uint64_t n = std::min<std::uint64_t>(buffer_.size() / bpc_, last_ - c + 1);
       first_ = c;
       count_ = static_cast<std::uint32_t>(n);
-      ReadSectors(ctx_, drive_, FatClusterLba(vol_, c), buffer_.span().first(n * bpc_));
-      // The next run of clusters is fetched while this one is examined.
-      if (last_ - c + 1 > n) {
-        const std::uint64_t ahead = std::min<std::uint64_t>(buffer_.size() / bpc_, last_ - c + 1 - n);
-        PrefetchSectors(drive_, FatClusterLba(vol_, c) + n * bpc_ / 512, ahead * bpc_ / 512);
-      }
+      stream_.Read(ctx_, FatClusterLba(vol_, c), buffer_.span().first(n * bpc_));
     }
     return buffer_.span().subspan(static_cast<std::size_t>(c - first_) * bpc_, bpc_);
   }
 
  private:
   AppContext& ctx_;
-  PHYDRIVE_INFO& drive_;
+  // Its own descriptor: the walks of the directories found read elsewhere.
+  SectorStream stream_;
   const LOGDRIVE_INFO& vol_;
   std::size_t bpc_;
   std::uint64_t last_;

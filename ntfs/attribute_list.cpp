@@ -1,5 +1,7 @@
 #include "ntfs/attribute_list.h"
 
+#include <algorithm>
+
 #include "app/shell.h"
 #include "disk/phydrive.h"
 #include "ntfs/run_list.h"
@@ -96,4 +98,34 @@ std::optional<std::vector<std::uint8_t>> ReadAttributeListValue(AppContext& ctx,
     return std::nullopt;
   }
   return std::vector<std::uint8_t>(v->bytes.begin(), v->bytes.end());
+}
+
+std::optional<SectorRange> GuessAttributeListSectors(std::span<const std::uint8_t> record, const LOGDRIVE_INFO& vol) {
+  constexpr std::size_t kFirstAttributeField = 20;
+  constexpr std::size_t kAttributesBeforeList = 2;
+  if (record.size() < kMftRecordSize || vol.sectors_per_cluster == 0 || vol.start_lba < 0) return std::nullopt;
+  record = record.first(kMftRecordSize);
+  if (record[0] != 'F' || record[1] != 'I' || record[2] != 'L' || record[3] != 'E') return std::nullopt;
+  std::size_t off = le::U16(record, kFirstAttributeField);
+  for (std::size_t i = 0; i < kAttributesBeforeList; ++i) {
+    std::uint32_t type = 0, length = 0;
+    if (!le::Read(record, off, type) || !le::Read(record, off + 4, length)) return std::nullopt;
+    if (type > kAttrList || length == 0 || length > record.size() - off) return std::nullopt;
+    if (type != kAttrList) {
+      off += length;
+      continue;
+    }
+    const std::span<const std::uint8_t> a = record.subspan(off, length);
+    if (a.size() < kAttrNonResidentHeader || a[8] == 0) return std::nullopt;  // resident: nothing to fetch
+    const std::optional<RUN_ENTRY> run = PeekFirstRun(a, le::U16(a, 32), vol);
+    if (!run) return std::nullopt;
+    const std::uint64_t spc = vol.sectors_per_cluster;
+    if (run->lcn > UINT64_MAX / spc || run->length > UINT64_MAX / spc) return std::nullopt;
+    const std::uint64_t size = std::min<std::uint64_t>(le::U64(a, 48), kMaxAttrListBytes);
+    const std::uint64_t sectors = std::min((size + kSectorBytes - 1) / kSectorBytes, run->length * spc);
+    const std::optional<Lba> at = Lba(run->lcn * spc).Plus(static_cast<std::uint64_t>(vol.start_lba));
+    if (!at || sectors == 0) return std::nullopt;
+    return SectorRange{*at, sectors};
+  }
+  return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ntfs/attribute.h"
+#include "platform/lba.h"
 
 struct AppContext;
 struct PHYDRIVE_INFO;
@@ -41,3 +42,10 @@ AttributeList DecodeAttributeList(std::span<const std::uint8_t> list);
 // one read from its clusters on drive (sparse runs read as zeros).
 std::optional<std::vector<std::uint8_t>> ReadAttributeListValue(AppContext& ctx, PHYDRIVE_INFO& drive,
                                                                 const LOGDRIVE_INFO& vol, const Attribute& a);
+
+// Where a record's non-resident attribute list lies, guessed from the bytes
+// as found (update sequence not restored, nothing reported): only for asking
+// the disk to read ahead, never for decoding. The list comes right after
+// $STANDARD_INFORMATION, so only the first attributes are looked at, and
+// only its first run (lists rarely have more).
+std::optional<SectorRange> GuessAttributeListSectors(std::span<const std::uint8_t> record, const LOGDRIVE_INFO& vol);

@@ -72,3 +72,18 @@ RunList DecodeRunList(std::span<const std::uint8_t> attr, std::size_t off, std::
   }
   return out;
 }
+
+std::optional<RUN_ENTRY> PeekFirstRun(std::span<const std::uint8_t> attr, std::size_t off, const LOGDRIVE_INFO& vol) {
+  if (off >= attr.size()) return std::nullopt;
+  const unsigned len_size = attr[off] & 0x0F;
+  const unsigned off_size = attr[off] >> 4;
+  if (len_size == 0 || off_size == 0 || 1 + len_size + off_size > attr.size() - off) return std::nullopt;
+  const std::int64_t length = ReadSigned(attr, off + 1, len_size);
+  const std::int64_t lcn = ReadSigned(attr, off + 1 + len_size, off_size);
+  if (lcn <= 0 || lcn > vol.cluster_count || length <= 0 || length > vol.cluster_count) return std::nullopt;
+  RUN_ENTRY e;
+  e.lcn = static_cast<std::uint64_t>(lcn);
+  e.lcn_delta = lcn;
+  e.length = static_cast<std::uint64_t>(length);
+  return e;
+}

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -32,3 +33,9 @@ struct RunList {
 // to the run before. Runs are range-tested against vol's cluster count.
 RunList DecodeRunList(std::span<const std::uint8_t> attribute, std::size_t pairs_offset, std::uint64_t start_vcn,
                       const LOGDRIVE_INFO& vol, std::size_t max_runs = kMaxRuns);
+
+// The first run alone, decoded without a word to the debug lines: for a
+// guess where to read ahead, which the real decoding then checks and reports.
+// Nothing when the pair is malformed, sparse or outside the volume.
+std::optional<RUN_ENTRY> PeekFirstRun(std::span<const std::uint8_t> attribute, std::size_t pairs_offset,
+                                      const LOGDRIVE_INFO& vol);

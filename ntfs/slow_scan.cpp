@@ -2,10 +2,14 @@
 // start of a file record, wherever it lies (the live $MFT, a stale copy,
 // space the $MFT no longer maps). Records found twice are listed twice.
 #include <algorithm>
+#include <deque>
 #include <new>
+#include <optional>
+#include <vector>
 
 #include "app/shell.h"
 #include "disk/phydrive.h"
+#include "ntfs/attribute_list.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
 #include "platform/aligned_buffer.h"
@@ -54,33 +58,85 @@ class SlowScan {
     const auto start = static_cast<std::uint64_t>(std::max<std::int64_t>(vol_.start_lba, 0));
     std::uint64_t end = total > UINT64_MAX - start ? UINT64_MAX : start + total;
     if (drive_.total_sectors != 0) end = std::min(end, drive_.total_sectors);
+    // Records with an attribute list send the decoder elsewhere on the
+    // drive; the sweep's own descriptor keeps its read-ahead going meanwhile.
+    SectorStream sweep(drive_);
     for (std::uint64_t lba = start; lba < end && end - lba >= kRecordSectors;) {
-      if (CheckTerminate(IDM_TERMINATE_SCAN) == 1) return;
+      if (CheckTerminate(IDM_TERMINATE_SCAN) == 1) break;
       const std::uint64_t n = std::min(kChunkSectors, end - lba);
       const std::span<std::uint8_t> chunk = buffer_.span().first(n * 512);
-      ReadSectors(ctx_, drive_, lba, chunk);  // what cannot be read comes back zeroed
-      // The next chunk is fetched while this one is decoded.
-      const std::uint64_t next = lba + n - 1;
-      if (next < end) PrefetchSectors(drive_, next, std::min(kChunkSectors, end - next));
+      sweep.Read(ctx_, lba, chunk);  // what cannot be read comes back zeroed
       for (std::uint64_t p = 0; p + 1 < n; ++p) Examine(chunk.subspan(p * 512, kMftRecordSize), lba + p, start);
+      ++chunks_;
+      KeepFound(chunks_ > kListLagChunks ? chunks_ - kListLagChunks : 0);
       lba += n - 1;
     }
+    KeepFound(chunks_ + 1);  // what was found is kept, also when stopped
   }
 
   void Examine(std::span<std::uint8_t> at, std::uint64_t lba, std::uint64_t start) {
     if (lba % kShowEvery == 0) ntfs_scan::ShowProgress(ctx_, vol_, progress_, lba - start);
     if (!IsFileRecord(at)) return;
     if (own_numbers_) counter_ = le::U32(at, kRecordNumberField);
-    // Decoded in place: the chunk is not read again.
-    ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, counter_), lba);
-    ++counter_;
+    const std::uint64_t number = counter_++;
+    // A record whose attribute list lies elsewhere waits, its list asked for
+    // now: read on the spot, one list at a time, those reads would cost
+    // more than the sweep. Records are kept in the order found, so the ones
+    // after it wait too (decoded already).
+    const std::optional<SectorRange> list = GuessAttributeListSectors(at, vol_);
+    if (!list && found_.empty()) {
+      // Decoded in place: the chunk is not read again.
+      ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
+      return;
+    }
+    Found f{chunks_, lba, number, nullptr, {}};
+    if (list) {
+      PrefetchSectors(drive_, list->start.value, list->count);
+      f.raw.assign(at.begin(), at.end());
+      ++waiting_lists_;
+    } else {
+      f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number);
+    }
+    found_.push_back(std::move(f));
+    if (waiting_lists_ > kMaxWaitingLists) KeepFound(chunks_ + 1);
   }
+
+  // Decodes the waiting records found in chunks before `before` and keeps
+  // them, with the records found after them, in the order found.
+  void KeepFound(std::uint64_t before) {
+    while (!found_.empty() && found_.front().chunk < before) {
+      Found& f = found_.front();
+      if (!f.raw.empty()) {
+        f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number);
+        --waiting_lists_;
+      }
+      ntfs_scan::KeepRecord(ctx_, vol_, f.rec, f.lba);
+      found_.pop_front();
+    }
+  }
+
+  // A record found, waiting for its turn to be kept: decoded, or (raw) its
+  // bytes, to be decoded when its attribute list has had time to arrive.
+  struct Found {
+    std::uint64_t chunk;
+    std::uint64_t lba;
+    std::uint64_t number;
+    INODE_RECD* rec;
+    std::vector<std::uint8_t> raw;
+  };
+  // How many chunks of the sweep a list has to arrive, and how many records
+  // may wait for theirs at most (a kilobyte each).
+  static constexpr std::uint64_t kListLagChunks = 16;
+  static constexpr std::size_t kMaxWaitingLists = 4096;
 
   AppContext& ctx_;
   PHYDRIVE_INFO& drive_;
   LOGDRIVE_INFO& vol_;
   PROGRESS_INFO progress_;
   AlignedBuffer buffer_;
+  std::deque<Found> found_;
+  std::size_t waiting_lists_ = 0;
+  std::uint64_t chunks_ = 0;
   bool own_numbers_ = false;
   std::uint64_t counter_ = 0;
 };

@@ -204,21 +204,26 @@ std::uint64_t FoldWord(std::uint64_t w) {
 
 constexpr std::size_t kSortIndexThreshold = 8;
 
-// The first eight bytes of a text folded, first byte highest, zeros past the
-// end: where two keys differ they order the texts as TreeView_CompareText
+// The first sixteen bytes of a text folded, first byte highest, zeros past
+// the end: where two keys differ they order the texts as TreeView_CompareText
 // does (a shorter text's zeros sort before any byte of a longer one's).
-std::uint64_t SortKey(const std::string& text) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, text.data(), std::min<std::size_t>(text.size(), 8));
-  word = FoldWord(word);
-  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
-  return word;
+// Sixteen, not eight: names in one folder often share their first eight
+// bytes ("IMG_2023", "Folder 0"), and every tie costs a read of the sibling.
+TreeItem::SortKey MakeSortKey(const std::string& text) {
+  auto word_at = [&](std::size_t at) {
+    std::uint64_t word = 0;
+    if (text.size() > at) std::memcpy(&word, text.data() + at, std::min<std::size_t>(text.size() - at, 8));
+    word = FoldWord(word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
+  };
+  return {word_at(0), word_at(8)};
 }
 
 // The sibling after which a sorted insertion goes: after every sibling whose
 // text sorts before or equal to the new one, found walking back from the end.
 // With a sort index, also where the new item goes in it.
-TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t& key, std::size_t& index_pos) {
+TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, TreeItem::SortKey& key, std::size_t& index_pos) {
   if (!p->sort_index && !p->children_unsorted) {
     if (p->child_count >= kSortIndexThreshold) {
       auto index = std::make_unique<std::vector<TreeItem::SortEntry>>();
@@ -226,7 +231,7 @@ TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t&
       bool sorted = true;
       for (TreeItem* c = p->first_child; c; c = c->next_sibling) {
         if (!index->empty() && TreeView_CompareText(index->back().item->text, c->text) > 0) sorted = false;
-        index->push_back({SortKey(c->text), c});
+        index->push_back({MakeSortKey(c->text), c});
       }
       if (sorted)
         p->sort_index = std::move(index);
@@ -236,9 +241,9 @@ TreeItem* SortedInsertPoint(TreeItem* p, const std::string& text, std::uint64_t&
   }
   if (p->sort_index) {
     // In a sorted list the walk's answer is the upper bound.
-    key = SortKey(text);
+    key = MakeSortKey(text);
     auto& v = *p->sort_index;
-    auto it = std::upper_bound(v.begin(), v.end(), key, [&](std::uint64_t k, const TreeItem::SortEntry& c) {
+    auto it = std::upper_bound(v.begin(), v.end(), key, [&](const TreeItem::SortKey& k, const TreeItem::SortEntry& c) {
       return k != c.key ? k < c.key : TreeView_CompareText(text, c.item->text) < 0;
     });
     index_pos = static_cast<std::size_t>(it - v.begin());
@@ -305,7 +310,7 @@ TreeItem* TreeView_InsertItem(TreeView* tv, TreeItem* parent, TreeInsert where, 
   if (tv->check_boxes) item->check_state = 1;
   TreeItem* prev = nullptr;
   std::size_t index_pos = 0;
-  std::uint64_t key = 0;
+  TreeItem::SortKey key{};
   switch (where) {
     case TreeInsert::First:
       break;

@@ -1,6 +1,7 @@
 // Control models: the plain data that the engine reads and writes in place of
 // the Windows controls. Front ends draw from them and never own their data.
 #pragma once
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -127,10 +128,14 @@ struct TreeItem {
   // Sorted insertion under a parent with more than a few children: its
   // children in order, kept only while they are in sorted order, so the
   // insertion point is a binary search instead of a walk along the siblings.
-  // Each child comes with the first eight bytes of its folded text, so the
+  // Each child comes with the first sixteen bytes of its folded text, so the
   // search reads the children themselves only where those are equal.
+  struct SortKey {
+    std::uint64_t high, low;
+    auto operator<=>(const SortKey&) const = default;
+  };
   struct SortEntry {
-    std::uint64_t key;
+    SortKey key;
     TreeItem* item;
   };
   std::unique_ptr<std::vector<SortEntry>> sort_index;

@@ -341,6 +341,27 @@ void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length) {
   ::posix_fadvise(h, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
 }
 
+DevHandle sys_OpenStream(DevHandle h) {
+  if (h < 0 || ReaderOf(h) != nullptr) return h;
+  // Opening the descriptor's /proc entry makes a new open file, with its own
+  // read-ahead state, on the very file h reads, whatever became of its path.
+  const std::string self = "/proc/self/fd/" + std::to_string(h);
+  const int fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return h;
+  struct stat a{}, b{};
+  if (::fstat(h, &a) != 0 || ::fstat(fd, &b) != 0 || a.st_dev != b.st_dev || a.st_ino != b.st_ino ||
+      a.st_rdev != b.st_rdev) {
+    ::close(fd);
+    return h;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+void sys_CloseStream(DevHandle stream, DevHandle h) {
+  if (stream >= 0 && stream != h) ::close(stream);
+}
+
 std::optional<std::uint64_t> sys_GetSize(DevHandle h) {
   if (const ImageReader* r = ReaderOf(h)) return r->size();
   struct stat st{};

@@ -40,6 +40,14 @@ bool sys_IsBlockDevice(DevHandle h);
 // decoding one chunk overlaps the disk's reading of the next (a hint: nothing
 // is reported; container images, read through their libraries, ignore it).
 void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
+// A second descriptor on the file or device behind h, for one long read front
+// to back. The system keeps its read-ahead per descriptor: reads elsewhere on
+// h in between (decoders following a reference) would reset it, and the long
+// read would wait on the disk at every chunk. h itself when no second
+// descriptor can be had (a container read through its library); give it back
+// with sys_CloseStream.
+DevHandle sys_OpenStream(DevHandle h);
+void sys_CloseStream(DevHandle stream, DevHandle h);
 
 // Result of one positioned transfer.
 struct IoResult {
