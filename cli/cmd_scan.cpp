@@ -53,15 +53,30 @@ std::string RecordName(const INODE_RECD& r) {
   return {};
 }
 
-void PrintLine(const Field& path, std::uint32_t flags, std::uint64_t size, const FILE_INODE& dated,
-               std::uint64_t own_number) {
-  // "Unlinked Data" and "Orphan Files" stand for no record: no state, no date.
+// The columns after the path: state, size, date, own number. "Unlinked Data"
+// and "Orphan Files" stand for no record: no state, no date.
+void PrintColumns(Row& row, std::uint32_t flags, std::uint64_t size, const FILE_INODE& dated, std::uint64_t own_number) {
   if (!(flags & kRecInUse) && (flags & kRecSynthetic)) {
-    PrintRow({path, Field::Text("synthetic"), Field::Number(size), Field::Text(""), Field::Number(own_number)});
+    row.Text("synthetic").Number(size).Text("").Number(own_number).Print();
     return;
   }
-  PrintRow({path, Field::Text((flags & kRecInUse) ? "in-use" : "deleted"), Field::Number(size),
-            Field::Text(FileDateText(dated)), Field::Number(own_number)});
+  static std::string date;  // reused: a row per file
+  date.clear();
+  AppendFileDateText(date, dated);
+  row.Text((flags & kRecInUse) ? "in-use" : "deleted").Number(size).Text(date).Number(own_number).Print();
+}
+
+void PrintLine(const Field& path, std::uint32_t flags, std::uint64_t size, const FILE_INODE& dated,
+               std::uint64_t own_number) {
+  Row row;
+  row.Add(path);
+  PrintColumns(row, flags, size, dated, own_number);
+}
+
+void PrintFileRow(const Field& dir_path, const FILE_INODE& f) {
+  Row row;
+  row.Child(dir_path, f.name);
+  PrintColumns(row, f.record_flags, f.data_size, f, f.own_number);
 }
 
 // Items reached by walking down from Root are in the tree: their records are
@@ -81,7 +96,7 @@ void PrintDirectory(AppContext& ctx, const TreeItem* item, const Field& path, st
   }
   const FILE_INODE* f = r->files_head;
   for (std::uint64_t i = 0; i < r->file_count && f; ++i, f = f->next_in_dir, ++lines)
-    PrintLine(Field::Child(path, f->name), f->record_flags, f->data_size, *f, f->own_number);
+    PrintFileRow(path, *f);
 }
 
 // Root's subtree in tree order: each directory, its files, then its

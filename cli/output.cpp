@@ -1,6 +1,8 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -87,23 +89,15 @@ void AppendName(std::string& out, std::string_view latin1, bool slash) {
   }
 }
 
-}  // namespace
-
-std::string EscapeName(std::string_view latin1) {
-  std::string escaped;
-  escaped.reserve(latin1.size());
-  AppendName(escaped, latin1, false);
-  return escaped;
-}
-
-std::string EscapeText(std::string_view utf8) {
+void AppendText(std::string& out, std::string_view utf8) {
   const bool plain = std::all_of(utf8.begin(), utf8.end(), [](char ch) {
     const auto c = static_cast<unsigned char>(ch);
     return c >= 0x20 && c < 0x7F && c != '\\';
   });
-  if (plain) return std::string(utf8);
-  std::string out;
-  out.reserve(utf8.size());
+  if (plain) {
+    out.append(utf8);
+    return;
+  }
   for (std::size_t i = 0; i < utf8.size();) {
     const auto c = static_cast<unsigned char>(utf8[i]);
     if (AppendAscii(out, c)) {
@@ -120,6 +114,21 @@ std::string EscapeText(std::string_view utf8) {
     out.append(utf8.substr(i, n));
     i += n;
   }
+}
+
+}  // namespace
+
+std::string EscapeName(std::string_view latin1) {
+  std::string escaped;
+  escaped.reserve(latin1.size());
+  AppendName(escaped, latin1, false);
+  return escaped;
+}
+
+std::string EscapeText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  AppendText(out, utf8);
   return out;
 }
 
@@ -133,14 +142,58 @@ Field Field::Child(const Field& parent, std::string_view latin1_name) {
 }
 
 void PrintRow(std::initializer_list<Field> fields) {
+  Row row;
+  for (const Field& f : fields) row.Add(f);
+  row.Print();
+}
+
+namespace {
+
+std::string& SharedLine() {
   static std::string line;  // one buffer for every row: scans print millions
-  line.clear();
-  for (const Field& f : fields) {
-    if (&f != fields.begin()) line.push_back('\t');
-    line += f.str();
-  }
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stdout);
+  return line;
+}
+
+}  // namespace
+
+Row::Row() : line_(SharedLine()) { line_.clear(); }
+
+void Row::Next() {
+  if (!first_) line_.push_back('\t');
+  first_ = false;
+}
+
+Row& Row::Child(const Field& parent, std::string_view latin1_name) {
+  Next();
+  line_ += parent.str();
+  line_.push_back('/');
+  AppendName(line_, latin1_name, true);
+  return *this;
+}
+
+Row& Row::Add(const Field& f) {
+  Next();
+  line_ += f.str();
+  return *this;
+}
+
+Row& Row::Text(std::string_view utf8) {
+  Next();
+  AppendText(line_, utf8);
+  return *this;
+}
+
+Row& Row::Number(std::uint64_t n) {
+  Next();
+  char digits[24];
+  const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), n);
+  line_.append(digits, end);
+  return *this;
+}
+
+void Row::Print() {
+  line_.push_back('\n');
+  std::fwrite(line_.data(), 1, line_.size(), stdout);
 }
 
 }  // namespace cli

@@ -37,4 +37,24 @@ class Field {
 // One row on stdout: the fields, tab-separated, and a newline.
 void PrintRow(std::initializer_list<Field> fields);
 
+// A row built field by field in one buffer kept for the whole run, escaped on
+// the way in as Field escapes: a scan prints a row per file, and a row of
+// Fields costs a string for each. One Row at a time.
+class Row {
+ public:
+  Row();
+  // parent/name, the name escaped as Field::Child escapes it.
+  Row& Child(const Field& parent, std::string_view latin1_name);
+  Row& Add(const Field& f);
+  Row& Text(std::string_view utf8);
+  Row& Number(std::uint64_t n);
+  // The fields, tab-separated, and a newline.
+  void Print();
+
+ private:
+  void Next();
+  std::string& line_;
+  bool first_ = true;
+};
+
 }  // namespace cli

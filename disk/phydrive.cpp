@@ -238,6 +238,11 @@ void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t co
   if (at && count <= UINT64_MAX / kSectorSize) sys_Prefetch(d.handle, *at, count * kSectorSize);
 }
 
+bool SectorCached(const PHYDRIVE_INFO& d, std::uint64_t lba) {
+  const std::optional<std::uint64_t> at = Lba(lba).ByteOffset(kSectorSize);
+  return !at || sys_IsCached(d.handle, *at);
+}
+
 SectorStream::SectorStream(PHYDRIVE_INFO& d) : drive_(d), handle_(sys_OpenStream(d.handle)) {}
 
 SectorStream::~SectorStream() { sys_CloseStream(handle_, drive_.handle); }

@@ -49,6 +49,8 @@ bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
 // Asks for the sectors to be read ahead (a hint; nothing is read into a buffer).
 void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count);
+// Whether the sector can be read without waiting for the disk (see sys_IsCached).
+bool SectorCached(const PHYDRIVE_INFO& d, std::uint64_t lba);
 // A drive read front to back in large chunks (a slow scan's sweep), through a
 // descriptor of its own (sys_OpenStream): the decoders' reads elsewhere on the
 // drive between two chunks leave the sweep's read-ahead alone, so the disk

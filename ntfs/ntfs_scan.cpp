@@ -133,7 +133,7 @@ void KeepRecord(AppContext& ctx, LOGDRIVE_INFO& vol, INODE_RECD* r, std::uint64_
     return;
   }
   // The file inode copies what the list shows; the record itself is done with.
-  if (FILE_INODE* f = MakeFileInode(*rec)) {
+  if (FILE_INODE* f = TakeBlockFileInode(ctx, *rec)) {
     AppendPendingFile(ctx, f);
     ++vol.files_found;
   }

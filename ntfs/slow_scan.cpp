@@ -68,10 +68,10 @@ class SlowScan {
       sweep.Read(ctx_, lba, chunk);  // what cannot be read comes back zeroed
       for (std::uint64_t p = 0; p + 1 < n; ++p) Examine(chunk.subspan(p * 512, kMftRecordSize), lba + p, start);
       ++chunks_;
-      KeepFound(chunks_ > kListLagChunks ? chunks_ - kListLagChunks : 0);
+      KeepFound(false);
       lba += n - 1;
     }
-    KeepFound(chunks_ + 1);  // what was found is kept, also when stopped
+    KeepFound(true);  // what was found is kept, also when stopped
   }
 
   void Examine(std::span<std::uint8_t> at, std::uint64_t lba, std::uint64_t start) {
@@ -89,7 +89,7 @@ class SlowScan {
       ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
       return;
     }
-    Found f{chunks_, lba, number, nullptr, {}};
+    Found f{chunks_, lba, number, nullptr, {}, list ? list->start.value : 0};
     if (list) {
       PrefetchSectors(drive_, list->start.value, list->count);
       f.raw.assign(at.begin(), at.end());
@@ -98,15 +98,17 @@ class SlowScan {
       f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number);
     }
     found_.push_back(std::move(f));
-    if (waiting_lists_ > kMaxWaitingLists) KeepFound(chunks_ + 1);
+    if (waiting_lists_ > kMaxWaitingLists) KeepFound(true);
   }
 
-  // Decodes the waiting records found in chunks before `before` and keeps
-  // them, with the records found after them, in the order found.
-  void KeepFound(std::uint64_t before) {
-    while (!found_.empty() && found_.front().chunk < before) {
+  // Keeps the records found, in the order found, up to the first whose
+  // attribute list has not arrived yet (all of them when `all`); a list
+  // waited for kListLagChunks chunks is read, waiting if need be.
+  void KeepFound(bool all) {
+    while (!found_.empty()) {
       Found& f = found_.front();
       if (!f.raw.empty()) {
+        if (!all && f.chunk + kListLagChunks > chunks_ && !SectorCached(drive_, f.list_lba)) return;
         f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number);
         --waiting_lists_;
       }
@@ -123,6 +125,7 @@ class SlowScan {
     std::uint64_t number;
     INODE_RECD* rec;
     std::vector<std::uint8_t> raw;
+    std::uint64_t list_lba;  // where its list starts (raw only)
   };
   // How many chunks of the sweep a list has to arrive, and how many records
   // may wait for theirs at most (a kilobyte each).

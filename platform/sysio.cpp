@@ -10,6 +10,7 @@
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -356,6 +357,16 @@ DevHandle sys_OpenStream(DevHandle h) {
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
+}
+
+bool sys_IsCached(DevHandle h, std::uint64_t offset) {
+  if (h < 0 || ReaderOf(h) != nullptr || offset > kMaxOffset) return true;
+  std::array<std::uint8_t, 512> probe;
+  iovec v{probe.data(), probe.size()};
+  if (::preadv2(h, &v, 1, static_cast<off_t>(offset), RWF_NOWAIT) >= 0) return true;
+  // EAGAIN: not there yet. Anything else (no support for the flag, a read
+  // error) is for the real read to meet.
+  return errno != EAGAIN;
 }
 
 void sys_CloseStream(DevHandle stream, DevHandle h) {

@@ -47,6 +47,11 @@ void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 // descriptor can be had (a container read through its library); give it back
 // with sys_CloseStream.
 DevHandle sys_OpenStream(DevHandle h);
+// Whether the 512 bytes at offset can be read now without waiting for the
+// disk (they are in the page cache); asking may start the read. True where
+// the system cannot tell (a container read through its library), so that a
+// caller waiting for it then reads, and waits, as before.
+bool sys_IsCached(DevHandle h, std::uint64_t offset);
 void sys_CloseStream(DevHandle stream, DevHandle h);
 
 // Result of one positioned transfer.

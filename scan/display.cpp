@@ -61,7 +61,7 @@ CalendarTime FileTimeToCalendar(std::uint64_t filetime) {
                       static_cast<int>((rem / 60) % 60), static_cast<int>(rem % 60)};
 }
 
-std::string FileDateText(const FILE_INODE& f) {
+void AppendFileDateText(std::string& out, const FILE_INODE& f) {
   int month, day, year, hour, minute;
   if (f.write_time != 0) {
     const CalendarTime t = FileTimeToCalendar(f.write_time);
@@ -77,12 +77,13 @@ std::string FileDateText(const FILE_INODE& f) {
     hour = (f.fat_time >> 11) & 0x1F;
     minute = (f.fat_time >> 5) & 0x3F;
   }
-  // "%02d-%02d-%04d %02d:%02d", written by hand: listings format a date per file.
-  std::string out;
-  out.reserve(16);
-  auto put = [&out](int v, int width) {
+  // "%02d-%02d-%04d %02d:%02d" into a local buffer, by hand: listings format
+  // a date per file, and this runs a million times for a large volume.
+  char text[64];
+  char* at = text;
+  auto put = [&at](int v, int width) {
     if (v < 0) {
-      out.push_back('-');
+      *at++ = '-';
       v = -v;
     }
     char digits[12];
@@ -91,18 +92,24 @@ std::string FileDateText(const FILE_INODE& f) {
       digits[n++] = static_cast<char>('0' + v % 10);
       v /= 10;
     } while (v > 0 && n < 11);
-    for (int i = n; i < width; ++i) out.push_back('0');
-    while (n > 0) out.push_back(digits[--n]);
+    for (int i = n; i < width; ++i) *at++ = '0';
+    while (n > 0) *at++ = digits[--n];
   };
   put(month, 2);
-  out.push_back('-');
+  *at++ = '-';
   put(day, 2);
-  out.push_back('-');
+  *at++ = '-';
   put(year, 4);
-  out.push_back(' ');
+  *at++ = ' ';
   put(hour, 2);
-  out.push_back(':');
+  *at++ = ':';
   put(minute, 2);
+  out.append(text, static_cast<std::size_t>(at - text));
+}
+
+std::string FileDateText(const FILE_INODE& f) {
+  std::string out;
+  AppendFileDateText(out, f);
   return out;
 }
 

@@ -16,6 +16,8 @@ void DirTreeClick(AppContext& ctx, const Hit& hit);
 
 // "%02d-%02d-%04d %02d:%02d" (month, day, year, hour, minute) of a file's date.
 std::string FileDateText(const FILE_INODE& f);
+// The same text appended to out (no string of its own: listings write a row per file).
+void AppendFileDateText(std::string& out, const FILE_INODE& f);
 // Calendar fields of a FILETIME, without a zone shift.
 struct CalendarTime {
   int year, month, day, hour, minute, second;

@@ -31,7 +31,9 @@ std::string ItemText(const INODE_RECD& r) {
   return {};
 }
 
-const std::string* QualifyingName(const std::optional<std::string>& name) {
+// Opt is std::optional<std::string>, const or not: the name is read, or taken.
+template <typename Opt>
+auto QualifyingName(Opt& name) -> decltype(&*name) {
   if (!name || name->empty()) return nullptr;
   const char first = (*name)[0];
   return (first == ' ' || first == '\0') ? nullptr : &*name;
@@ -393,26 +395,53 @@ int AppendPendingFile(AppContext& ctx, FILE_INODE* f) {
   return 1;
 }
 
+namespace {
+
+// The first of a record's names that qualifies for the file list; null when neither does.
+template <typename Record>
+auto FileNameOf(Record& r) -> decltype(QualifyingName(r.posix_name)) {
+  auto* name = QualifyingName(r.posix_name);
+  return name ? name : QualifyingName(r.short_name);
+}
+
+void CopyFileFields(FILE_INODE& f, const INODE_RECD& r) {
+  f.name_size = static_cast<std::uint32_t>(f.name.size() + 1);
+  f.fat_date = r.fat_date;
+  f.fat_time = r.fat_time;
+  f.record_flags = r.record_flags;
+  f.own_number = static_cast<std::uint32_t>(r.own_number);
+  f.write_time = r.write_time;
+  f.data_size = r.data_size;
+  f.record_lba = r.record_lba;
+  f.parent_number = r.parent_number;
+}
+
+}  // namespace
+
 FILE_INODE* MakeFileInode(const INODE_RECD& r) {
-  const std::string* name = QualifyingName(r.posix_name);
-  if (!name) name = QualifyingName(r.short_name);
+  const std::string* name = FileNameOf(r);
   if (!name) return nullptr;
   try {
     auto* f = new FILE_INODE;
     f->name = CName(*name);
-    f->name_size = static_cast<std::uint32_t>(f->name.size() + 1);
-    f->fat_date = r.fat_date;
-    f->fat_time = r.fat_time;
-    f->record_flags = r.record_flags;
-    f->own_number = static_cast<std::uint32_t>(r.own_number);
-    f->write_time = r.write_time;
-    f->data_size = r.data_size;
-    f->record_lba = r.record_lba;
-    f->parent_number = r.parent_number;
+    CopyFileFields(*f, r);
     return f;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+FILE_INODE* TakeBlockFileInode(AppContext& ctx, INODE_RECD& r) {
+  std::string* name = FileNameOf(r);
+  if (!name) return nullptr;
+  FILE_INODE* f = NewBlockFileInode(ctx);
+  if (!f) return nullptr;
+  if (name->find('\0') == std::string::npos)
+    f->name = std::move(*name);
+  else
+    f->name = CName(*name);
+  CopyFileFields(*f, r);
+  return f;
 }
 
 FILE_INODE* NewBlockFileInode(AppContext& ctx) {

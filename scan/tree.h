@@ -17,6 +17,9 @@ FILE_INODE* MakeFileInode(const INODE_RECD& r);
 // many (one allocation for thousands); the caller appends it to the
 // pending-file list, whose release frees the blocks. Null when memory runs out.
 FILE_INODE* NewBlockFileInode(AppContext& ctx);
+// MakeFileInode's file from the context's file blocks, its name moved out of
+// r (a scan that keeps the file inode releases the record next).
+FILE_INODE* TakeBlockFileInode(AppContext& ctx, INODE_RECD& r);
 // Appends f to the directory record's file list.
 void AppendFileToDir(INODE_RECD& dir, FILE_INODE* f);
 
