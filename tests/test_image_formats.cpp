@@ -412,3 +412,38 @@ TEST_F(RetrovaTest, SplitPartsByName) {
 }
 
 }  // namespace
+
+// The slow scans' sweep reads through a descriptor of its own where the drive
+// is a plain file (so that its read-ahead is its own), and through the
+// drive's handle where a library reads the container (a second descriptor
+// would read the container's bytes, not the disk's). Either way it reads what
+// ReadSectors reads, and closing it leaves the drive's handle open.
+TEST_F(RetrovaTest, SweepStreamReadsWhatTheDriveReads) {
+  const std::vector<std::pair<fs::path, bool>> drives = {
+      {Fixture("demo.img"), true}, {Committed("demo.E01"), false}, {MakeSplit(TempDir()), false}};
+  for (const auto& [path, own_descriptor] : drives) {
+    SCOPED_TRACE(path.string());
+    std::string reason;
+    PHYDRIVE_INFO* d = OpenImageDrive(path.string(), reason);
+    ASSERT_NE(d, nullptr) << reason;
+    const DevHandle stream = sys_OpenStream(d->handle);
+    EXPECT_EQ(stream != d->handle, own_descriptor);
+    sys_CloseStream(stream, d->handle);
+
+    // Across the split's first cut (at byte 16,777,001) and the end of the disk.
+    for (const std::uint64_t lba : {std::uint64_t{0}, std::uint64_t{32760}, kDemoBytes / 512 - 8}) {
+      std::vector<std::uint8_t> direct(16 * 512), swept(16 * 512, 0xCC);
+      ReadSectors(ctx(), *d, lba, direct);
+      {
+        SectorStream sweep(*d);
+        sweep.Read(ctx(), lba, swept);
+      }
+      EXPECT_TRUE(direct == swept) << "at " << lba;
+    }
+    EXPECT_EQ(d->read_errors, 16u) << "the 8 sectors past the end count on the drive, read either way";
+    std::vector<std::uint8_t> after(512);
+    EXPECT_EQ(ReadSectors(ctx(), *d, 0, after), 1) << "the drive's handle outlives the stream";
+    EXPECT_TRUE(SectorCached(*d, 0)) << "just read";
+    FreePhyDrive(d);
+  }
+}

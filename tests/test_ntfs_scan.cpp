@@ -247,6 +247,36 @@ TEST_F(NtfsScanTest, FastScanReachesRecordsMappedOnlyThroughTheAttributeList) {
   EXPECT_EQ(listed, expected);
 }
 
+// The slow scan decodes a record whose attribute list lies elsewhere some
+// chunks after finding it (the list read ahead meanwhile): records are still
+// kept in the order found, and the $MFT's own record (its list
+// non-resident here) still decodes through its list, at both of its places.
+TEST_F(NtfsScanTest, SlowScanKeepsRecordsInTheOrderFound) {
+  const NtfsFixture& f = FixtureOf("ntfs_fragmented_mft", true);
+  OpenVolume(ScannedImage(f), f.start);
+  Scan(IDM_SLOW_LOGICAL);
+  ExpectIdleAfterScan();
+  std::vector<std::uint64_t> dir_lbas, file_lbas, mft_lbas;
+  std::uint64_t mft_size = 0;
+  for (const INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending)
+    if (!(r->record_flags & kRecSynthetic)) dir_lbas.push_back(r->record_lba);
+  for (const FILE_INODE* fi = ctx().pending_file_head; fi; fi = fi->next_pending_file) {
+    file_lbas.push_back(fi->record_lba);
+    if (fi->name == "$MFT") {
+      mft_lbas.push_back(fi->record_lba);
+      mft_size = fi->data_size;
+    }
+  }
+  EXPECT_GT(dir_lbas.size(), 18u);
+  EXPECT_GT(file_lbas.size(), 1800u);
+  EXPECT_TRUE(std::is_sorted(dir_lbas.begin(), dir_lbas.end()));
+  EXPECT_TRUE(std::is_sorted(file_lbas.begin(), file_lbas.end()));
+  ASSERT_EQ(mft_lbas.size(), 2u) << "the $MFT and its mirror copy";
+  EXPECT_EQ(mft_lbas[0], static_cast<std::uint64_t>(vol_->mft_lba));
+  EXPECT_EQ(mft_lbas[1], static_cast<std::uint64_t>(vol_->mftmirr_lba));
+  EXPECT_EQ(mft_size, *ExpectedEntries(f).at("$MFT").size) << "sized through its list's extension record";
+}
+
 TEST_F(NtfsScanTest, FastScanPollsThroughAZeroedStretchOfTheMft) {
   std::vector<std::uint8_t> img = DemoVolume();
   OpenCrafted(img);  // to learn where the $MFT lies

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -342,4 +343,63 @@ TEST(NtfsStructures, AttributeListEntriesAndValueLimits) {
       {"runs not covering the size", value_of(uncovered, kAttrList, true), false, "ReadAttributeListValue: runs cover 0"},
   });
   EXPECT_EQ(drive.read_errors, 0u);
+}
+
+// The sweep's read-ahead guess: where a record's non-resident list lies, from
+// the bytes as found, never a debug line (the decoding reports damage once).
+TEST(NtfsStructures, AttributeListGuessFindsTheFirstRunOfANonResidentList) {
+  LOGDRIVE_INFO vol;
+  vol.start_lba = 2048;
+  vol.sectors_per_cluster = 8;
+  vol.cluster_count = 1000;
+  // $STANDARD_INFORMATION (96 bytes) at 56, then `second`, then the end marker.
+  const auto record = [](const Bytes& second) {
+    Bytes r = TwoSectors();
+    std::copy_n("FILE", 4, r.begin());
+    Put(r, 20, 56, 2);
+    const Bytes si = ResidentBytes(0x10, 96, 24, 72);
+    std::copy(si.begin(), si.end(), r.begin() + 56);
+    std::copy(second.begin(), second.end(), r.begin() + 56 + 96);
+    Put(r, 56 + 96 + second.size(), kAttrEnd, 4);
+    return r;
+  };
+  // A non-resident list of `size` bytes whose first pair is `pair`.
+  const auto list = [](std::uint64_t size, Bytes pair) {
+    Bytes a(80, 0);
+    Put(a, 0, kAttrList, 4);
+    Put(a, 4, a.size(), 4);
+    a[8] = 1;
+    Put(a, 32, 64, 2);
+    Put(a, 48, size, 8);
+    std::copy(pair.begin(), pair.end(), a.begin() + 64);
+    return a;
+  };
+  struct GuessCase {
+    const char* what;
+    Bytes rec;
+    std::optional<SectorRange> want;
+  };
+  const std::vector<GuessCase> cases = {
+      // 600 bytes: two sectors of the run's eight, at cluster 0x20.
+      {"a list of 600 bytes at cluster 32", record(list(600, {0x11, 0x01, 0x20})), SectorRange{Lba(2048 + 32 * 8), 2}},
+      {"a list longer than its run", record(list(20000, {0x11, 0x01, 0x20})), SectorRange{Lba(2048 + 32 * 8), 8}},
+      {"a resident list", record(ResidentBytes(kAttrList, 56, 24, 32)), std::nullopt},
+      {"no list: a name second", record(ResidentBytes(kAttrFileName, 104, 24, 80)), std::nullopt},
+      {"a run past the volume", record(list(600, {0x21, 0x01, 0xE9, 0x03})), std::nullopt},  // cluster 1001
+      {"a sparse first run", record(list(600, {0x01, 0x01})), std::nullopt},
+      {"pairs past the attribute", record(list(600, {0x88, 0x01})), std::nullopt},
+      {"no FILE signature", Bytes(kMftRecordSize, 0), std::nullopt},
+      {"a record cut short", Bytes(100, 0), std::nullopt},
+  };
+  for (const GuessCase& c : cases) {
+    std::optional<SectorRange> got;
+    EXPECT_TRUE(LinesOf([&] { got = GuessAttributeListSectors(c.rec, vol); }).empty()) << c.what;
+    ASSERT_EQ(got.has_value(), c.want.has_value()) << c.what;
+    if (!got) continue;
+    EXPECT_EQ(got->start, c.want->start) << c.what;
+    EXPECT_EQ(got->count, c.want->count) << c.what;
+  }
+  Bytes damaged = record(list(600, {0x11, 0x01, 0x20}));
+  Put(damaged, 56 + 4, 0, 4);  // $STANDARD_INFORMATION of length 0
+  EXPECT_FALSE(GuessAttributeListSectors(damaged, vol));
 }

@@ -180,10 +180,14 @@ TEST(TreeModel, SortedInsertIntoManyChildrenMatchesTheSiblingWalk) {
   std::uint32_t seed = 12345;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
   // Texts with long shared beginnings and some shorter than eight bytes, so
-  // that equal leading bytes are common among the siblings.
-  const char* stems[] = {"", "A", "folder ", "FOLDER X", "Folder x1"};
+  // that equal leading bytes are common among the siblings; some differ only
+  // in case or only past the sixteenth byte, where the index's key ends.
+  const char* stems[] = {"",          "A",           "folder ",          "FOLDER X",        "Folder x1",
+                         "Document 0001", "DOCUMENT 0001 wi", "document 0001 with", "Document 0001 WITH "};
+  constexpr std::size_t kStems = sizeof stems / sizeof stems[0];
   for (int i = 0; i < 3000; ++i) {
-    const std::string t = stems[next() % 5] + std::string(1, static_cast<char>('A' + next() % 3)) + std::to_string(next() % 500);
+    const std::string t =
+        stems[next() % kStems] + std::string(1, static_cast<char>('A' + next() % 3)) + std::to_string(next() % 500);
     const std::uint32_t how = next() % 50;
     if (how == 0) {  // now and then an unsorted insert at the end breaks the order
       TreeView_InsertItem(&tv, nullptr, TreeInsert::Last, "zz" + t, 0, 0, nullptr);

@@ -147,18 +147,34 @@ TEST_F(ScanTreeTest, MakeFileInodeTakesTheFirstQualifyingName) {
            {" lead", "SHORT~1.TXT"}, {std::string("\0x", 2), "SHORT~1.TXT"}}) {
     r.posix_name = posix;
     std::unique_ptr<FILE_INODE> f(MakeFileInode(r));
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->name, expected);
-    EXPECT_EQ(f->name_size, expected.size() + 1);
-    EXPECT_EQ(f->own_number, 0x23456789u);  // low 32 bits
-    EXPECT_EQ(f->data_size, r.data_size);
+    // The scans' maker: the same file from the context's blocks, the name taken out of the record.
+    INODE_RECD taken = r;
+    const FILE_INODE* b = TakeBlockFileInode(ctx(), taken);
+    for (const FILE_INODE* made : {static_cast<const FILE_INODE*>(f.get()), b}) {
+      ASSERT_NE(made, nullptr);
+      EXPECT_EQ(made->name, expected);
+      EXPECT_EQ(made->name_size, expected.size() + 1);
+      EXPECT_EQ(made->own_number, 0x23456789u);  // low 32 bits
+      EXPECT_EQ(made->data_size, r.data_size);
+    }
+    EXPECT_TRUE(b->in_block);
   }
+  // A name is a C string: what follows a NUL is no part of it, moved or copied.
+  r.posix_name = std::string("Long\0tail", 9);
+  EXPECT_EQ(std::unique_ptr<FILE_INODE>(MakeFileInode(r))->name, "Long");
+  EXPECT_EQ(TakeBlockFileInode(ctx(), r)->name, "Long");
+
+  const std::size_t slots = ctx().file_block_used;
   r.posix_name = " x";
   r.short_name = "";
   EXPECT_EQ(MakeFileInode(r), nullptr);
+  EXPECT_EQ(TakeBlockFileInode(ctx(), r), nullptr);
   r.posix_name.reset();
   r.short_name.reset();
   EXPECT_EQ(MakeFileInode(r), nullptr);
+  EXPECT_EQ(TakeBlockFileInode(ctx(), r), nullptr);
+  EXPECT_EQ(ctx().file_block_used, slots) << "no slot spent on a record without a name";
+  ReleasePendingFiles(ctx());
 }
 
 TEST(NumberTableTest, KeepsEveryKeyThroughGrowthIncludingTheFreeMarker) {
