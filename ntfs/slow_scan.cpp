@@ -79,18 +79,21 @@ class SlowScan {
     if (!IsFileRecord(at)) return;
     if (own_numbers_) counter_ = le::U32(at, kRecordNumberField);
     const std::uint64_t number = counter_++;
-    // A record whose attribute list lies elsewhere waits, its list asked for
-    // now: read on the spot, one list at a time, those reads would cost
-    // more than the sweep. Records are kept in the order found, so the ones
-    // after it wait too (decoded already).
+    // A record whose attribute list lies elsewhere and is not in the page
+    // cache yet waits, its list asked for now: read on the spot, one list at
+    // a time, those reads would cost more than the sweep. Records are kept in
+    // the order found, so the ones after it wait too (decoded already), as
+    // briefly as can be: a record held long is out of the processor's caches
+    // by the time it is kept.
     const std::optional<SectorRange> list = GuessAttributeListSectors(at, vol_);
-    if (!list && found_.empty()) {
+    const bool wait = list && !SectorCached(drive_, list->start.value);
+    if (!wait && found_.empty()) {
       // Decoded in place: the chunk is not read again.
       ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
       return;
     }
     Found f{chunks_, lba, number, nullptr, {}, list ? list->start.value : 0};
-    if (list) {
+    if (wait) {
       PrefetchSectors(drive_, list->start.value, list->count);
       f.raw.assign(at.begin(), at.end());
       ++waiting_lists_;
@@ -99,6 +102,7 @@ class SlowScan {
     }
     found_.push_back(std::move(f));
     if (waiting_lists_ > kMaxWaitingLists) KeepFound(true);
+    else if (found_.size() % kTryKeepEvery == 0) KeepFound(false);
   }
 
   // Keeps the records found, in the order found, up to the first whose
@@ -131,6 +135,8 @@ class SlowScan {
   // may wait for theirs at most (a kilobyte each).
   static constexpr std::uint64_t kListLagChunks = 16;
   static constexpr std::size_t kMaxWaitingLists = 4096;
+  // How often (in records queued) the queue's head is looked at between chunks.
+  static constexpr std::size_t kTryKeepEvery = 32;
 
   AppContext& ctx_;
   PHYDRIVE_INFO& drive_;
