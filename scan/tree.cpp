@@ -286,6 +286,15 @@ std::vector<Listed> ListPendingNumbers(const AppContext& ctx) {
   return out;
 }
 
+// What linking works from: the placing order, and every number as a dense
+// id, so that finding a parent is an array read rather than a hash probe.
+template <typename Pos>
+struct LinkPlan {
+  std::vector<Pos> order;                // positions, in placing order
+  std::vector<Pos> own_id, parent_id;    // each position's numbers, as dense ids
+  std::vector<TreeItem*> holder_of_id;   // the first item in the tree holding each number, by its id
+};
+
 // The order in which linking places records: passes over the list, each
 // placing every record whose parent number is in the tree by the time the
 // pass reaches it, until a pass places nothing. A record at position pos
@@ -297,9 +306,10 @@ std::vector<Listed> ListPendingNumbers(const AppContext& ctx) {
 //
 // Pos holds every position and number id (at most twice the count): the
 // arrays below are read in scattered order, and half the bytes is half the
-// cache misses.
+// cache misses. tree: the items already in the tree with their numbers, in
+// pre-order, so that the first one seen for a number is the one a search finds.
 template <typename Pos>
-std::vector<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<std::uint64_t>& tree_numbers) {
+LinkPlan<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<std::pair<std::uint64_t, TreeItem*>>& tree) {
   constexpr std::size_t kAhead = 16;  // hash lookups started this many records early
   const std::size_t count = list.size();
 
@@ -314,12 +324,15 @@ std::vector<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<st
     if (added) ++next_id;
     return *id;
   };
-  std::vector<Pos> own_id(count);
+  LinkPlan<Pos> plan;
+  std::vector<Pos>& own_id = plan.own_id;
+  own_id.resize(count);
   for (std::size_t pos = 0; pos < count; ++pos) {
     if (pos + kAhead < count) ids.Prefetch(list[pos + kAhead].own);
     own_id[pos] = id_of(list[pos].own);
   }
-  std::vector<Pos> parent_id(count);
+  std::vector<Pos>& parent_id = plan.parent_id;
+  parent_id.resize(count);
   for (std::size_t pos = 0; pos < count; ++pos) {
     if (pos + kAhead < count) ids.Prefetch(list[pos + kAhead].parent);
     parent_id[pos] = id_of(list[pos].parent);
@@ -339,7 +352,6 @@ std::vector<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<st
   }
   std::vector<Pos> waiting(count);
   for (std::size_t pos = 0; pos < count; ++pos) waiting[runs[parent_id[pos]].end++] = static_cast<Pos>(pos);
-  parent_id = {};
 
   PositionSet this_pass(count);
   PositionSet next_pass(count);
@@ -350,11 +362,15 @@ std::vector<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<st
     for (Pos k = run.begin; k != run.end; ++k) (q < waiting[k] ? this_pass : next_pass).Insert(waiting[k]);
     run.end = run.begin;  // later appearances change nothing
   };
-  for (const std::uint64_t n : tree_numbers)
-    if (const Pos* id = ids.Find(n)) release(*id, std::numeric_limits<std::size_t>::max());  // all wait for it
+  plan.holder_of_id.assign(next_id, nullptr);
+  for (const auto& [n, item] : tree)
+    if (const Pos* id = ids.Find(n)) {
+      if (!plan.holder_of_id[*id]) plan.holder_of_id[*id] = item;
+      release(*id, std::numeric_limits<std::size_t>::max());  // all wait for it
+    }
   ids = {};
 
-  std::vector<Pos> order;
+  std::vector<Pos>& order = plan.order;
   order.reserve(count);
   while (!next_pass.Empty()) {
     std::swap(this_pass, next_pass);
@@ -364,7 +380,7 @@ std::vector<Pos> LinkOrder(const std::vector<Listed>& list, const std::vector<st
       release(own_id[pos], pos);
     }
   }
-  return order;
+  return plan;
 }
 
 }  // namespace
@@ -660,68 +676,86 @@ int LinkPendingDirs(AppContext& ctx) {
     CheckTerminate(IDM_TERMINATE_SCAN);  // keeps the window live; the step always finishes
   };
   // Only the final state of a record shows once linking is over, so each
-  // record is written once, as it is placed.
-  auto place = [&](std::size_t pos, TreeItem* parent) {
-    INODE_RECD* r = list[pos].rec;
-    r->link_state = kLinkFinal;
-    TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
-    if (item) index.Add(item);
-    return item;
-  };
+  // record is written once, as it is placed. Parents are found by the dense
+  // ids of their numbers (an array read) rather than in the index (a hash
+  // probe); the index is kept as well, for attaching.
+  auto link = [&](auto plan) {
+    const auto& own_id = plan.own_id;
+    const auto& parent_id = plan.parent_id;
+    std::vector<TreeItem*>& holder = plan.holder_of_id;
+    // A placed item becomes its number's holder unless one comes before it
+    // in depth-first order (a sorted insertion can land before the holder),
+    // here and in the index attaching reads.
+    auto hold = [&](std::size_t pos, TreeItem* item) {
+      index.Add(item);
+      TreeItem*& h = holder[own_id[pos]];
+      if (!h || PrecedesInPreOrder(item, h)) h = item;
+    };
+    auto place = [&](std::size_t pos, TreeItem* parent) {
+      INODE_RECD* r = list[pos].rec;
+      r->link_state = kLinkFinal;
+      TreeItem* item = parent ? InsertTreeRecord(ctx, r, parent, TreeInsert::Sort) : nullptr;
+      if (item) hold(pos, item);
+      return item;
+    };
 
-  // Placement is tracked here rather than read from link_state, so a record
-  // that arrives marked as placed (a damaged saved file) is still linked.
-  std::vector<bool> placed(list.size(), false);
-  // The records come in pass order, scattered over the list and the index:
-  // their index slots and records are fetched a few places ahead.
-  // In steps: the record's numbers, the index slots and the record, then
-  // (the slot being there by then) the parent item, then the sibling a sorted
-  // insert looks at first. A look-ahead that a repeated number makes stale costs a miss,
-  // never a wrong placement: the placing itself looks up afresh.
-  auto place_in_order = [&](const auto& order) {
-    constexpr std::size_t kListAhead = 48, kSlotsAhead = 24, kItemAhead = 8, kSiblingAhead = 4;
+    // Placement is tracked here rather than read from link_state, so a record
+    // that arrives marked as placed (a damaged saved file) is still linked.
+    std::vector<bool> placed(list.size(), false);
+    // The records come in pass order, scattered over the list: what a
+    // placing reads is fetched a few places ahead, in steps: the record's
+    // ids, then its parent's and its own holder slot and the record, then
+    // (the slot being there by then) the parent item, then the sibling a
+    // sorted insert looks at first. A look-ahead made stale by an item
+    // placed meanwhile costs a miss, never a wrong placement: the placing
+    // itself reads afresh.
+    const auto& order = plan.order;
+    constexpr std::size_t kIdsAhead = 48, kSlotsAhead = 24, kItemAhead = 8, kSiblingAhead = 4;
     for (std::size_t i = 0; i < order.size(); ++i) {
-      if (i + kListAhead < order.size()) __builtin_prefetch(&list[order[i + kListAhead]]);
+      if (i + kIdsAhead < order.size()) {
+        __builtin_prefetch(&parent_id[order[i + kIdsAhead]]);
+        __builtin_prefetch(&own_id[order[i + kIdsAhead]]);
+        __builtin_prefetch(&list[order[i + kIdsAhead]]);
+      }
       if (i + kSlotsAhead < order.size()) {
-        const Listed& next = list[order[i + kSlotsAhead]];
-        index.Prefetch(next.parent);
-        index.Prefetch(next.own);
-        __builtin_prefetch(next.rec);
+        const std::size_t at = order[i + kSlotsAhead];
+        __builtin_prefetch(&holder[parent_id[at]]);
+        __builtin_prefetch(&holder[own_id[at]]);
+        index.Prefetch(list[at].own);
+        __builtin_prefetch(list[at].rec);
       }
       if (i + kItemAhead < order.size())
-        if (const TreeItem* p = index.Find(list[order[i + kItemAhead]].parent)) {
+        if (const TreeItem* p = holder[parent_id[order[i + kItemAhead]]]) {
           __builtin_prefetch(p);
           __builtin_prefetch(reinterpret_cast<const char*>(p) + 64);
         }
       if (i + kSiblingAhead < order.size())
-        if (const TreeItem* p = index.Find(list[order[i + kSiblingAhead]].parent); p && p->last_child)
+        if (const TreeItem* p = holder[parent_id[order[i + kSiblingAhead]]]; p && p->last_child)
           __builtin_prefetch(p->last_child);
       const std::size_t pos = order[i];
-      if (place(pos, index.Find(list[pos].parent))) {
+      if (place(pos, holder[parent_id[pos]])) {
         placed[pos] = true;
         step();
       }
     }
+
+    // What is still unplaced goes under "Unlinked Data", in list order, and a
+    // record whose parent went there earlier in this pass follows it.
+    for (std::size_t pos = 0; pos < list.size(); ++pos) {
+      if (placed[pos]) continue;
+      if (!place(pos, holder[parent_id[pos]]))
+        if (TreeItem* item = InsertTreeRecord(ctx, list[pos].rec, unlinked_item, TreeInsert::Last)) hold(pos, item);
+      step();
+    }
   };
-  std::vector<std::uint64_t> tree_numbers;
+  std::vector<std::pair<std::uint64_t, TreeItem*>> tree;
   ForEachItem(ctx.dir_tree, [&](TreeItem* it) {
-    if (const INODE_RECD* r = RecordOf(it)) tree_numbers.push_back(r->own_number);
+    if (const INODE_RECD* r = RecordOf(it)) tree.emplace_back(r->own_number, it);
   });
   if (list.size() < std::numeric_limits<std::uint32_t>::max() / 2)
-    place_in_order(LinkOrder<std::uint32_t>(list, tree_numbers));
+    link(LinkOrder<std::uint32_t>(list, tree));
   else
-    place_in_order(LinkOrder<std::size_t>(list, tree_numbers));
-
-  // What is still unplaced goes under "Unlinked Data", in list order, and a
-  // record whose parent went there earlier in this pass follows it.
-  for (std::size_t pos = 0; pos < list.size(); ++pos) {
-    if (placed[pos]) continue;
-    if (!place(pos, index.Find(list[pos].parent))) {
-      INODE_RECD* r = list[pos].rec;
-      if (TreeItem* item = InsertTreeRecord(ctx, r, unlinked_item, TreeInsert::Last)) index.Add(item);
-    }
-    step();
-  }
+    link(LinkOrder<std::size_t>(list, tree));
   Progress_SetPos(bar, 0);
   // Attaching the files looks numbers up in the same tree: it takes this
   // index over while the tree stays as linking left it.
