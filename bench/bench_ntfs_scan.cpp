@@ -42,7 +42,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kFastRounds = 5;
-constexpr int kSlowRounds = 3;
+constexpr int kSlowRounds = 5;
 constexpr double kFastTimeTarget = 0.5;
 constexpr double kFastMemoryTarget = 2.0;
 constexpr double kSlowThroughputTarget = 0.8;
