@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <iterator>
 #include <cstdio>
@@ -62,14 +63,23 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
   return n;
 }
 
+// The bytes written as they are: printable ASCII but the backslash (and,
+// inside a path, the slash). A table: every byte of every row is looked up.
+constexpr std::array<bool, 256> AsIsTable(bool slash) {
+  std::array<bool, 256> t{};
+  for (int c = 0x20; c < 0x7F; ++c) t[c] = c != '\\' && !(slash && c == '/');
+  return t;
+}
+constexpr std::array<bool, 256> kAsIs = AsIsTable(false);
+constexpr std::array<bool, 256> kAsIsInPath = AsIsTable(true);
+
 // Appends a decoded name escaped and as UTF-8; with `slash`, "/" too (\x2F),
 // so a path splits back into its names. Most names need no escape at all:
 // they are appended in one piece.
 void AppendName(std::string& out, std::string_view latin1, bool slash) {
-  const bool plain = std::all_of(latin1.begin(), latin1.end(), [slash](char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return c >= 0x20 && c < 0x7F && c != '\\' && !(slash && c == '/');
-  });
+  const std::array<bool, 256>& as_is = slash ? kAsIsInPath : kAsIs;
+  const bool plain =
+      std::all_of(latin1.begin(), latin1.end(), [&as_is](char ch) { return as_is[static_cast<unsigned char>(ch)]; });
   if (plain) {
     out.append(latin1);
     return;
@@ -90,10 +100,7 @@ void AppendName(std::string& out, std::string_view latin1, bool slash) {
 }
 
 void AppendText(std::string& out, std::string_view utf8) {
-  const bool plain = std::all_of(utf8.begin(), utf8.end(), [](char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return c >= 0x20 && c < 0x7F && c != '\\';
-  });
+  const bool plain = std::all_of(utf8.begin(), utf8.end(), [](char ch) { return kAsIs[static_cast<unsigned char>(ch)]; });
   if (plain) {
     out.append(utf8);
     return;
