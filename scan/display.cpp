@@ -95,15 +95,26 @@ void AppendFileDateText(std::string& out, const FILE_INODE& f) {
     for (int i = n; i < width; ++i) *at++ = '0';
     while (n > 0) *at++ = digits[--n];
   };
-  put(month, 2);
+  // Fields inside their widths, as nearly every date's are, go digit by digit.
+  auto two = [&](int v) {
+    if (v < 0 || v > 99) return put(v, 2);
+    *at++ = static_cast<char>('0' + v / 10);
+    *at++ = static_cast<char>('0' + v % 10);
+  };
+  two(month);
   *at++ = '-';
-  put(day, 2);
+  two(day);
   *at++ = '-';
-  put(year, 4);
+  if (year >= 0 && year <= 9999) {
+    two(year / 100);
+    two(year % 100);
+  } else {
+    put(year, 4);
+  }
   *at++ = ' ';
-  put(hour, 2);
+  two(hour);
   *at++ = ':';
-  put(minute, 2);
+  two(minute);
   out.append(text, static_cast<std::size_t>(at - text));
 }
 
