@@ -30,6 +30,7 @@ namespace {
 
 thread_local int g_last_error = 0;
 ReadFaultHook g_read_fault_hook = nullptr;
+CacheProbeHook g_cache_probe_hook = nullptr;
 
 void SaveErrno() { g_last_error = errno; }
 
@@ -360,6 +361,7 @@ DevHandle sys_OpenStream(DevHandle h) {
 }
 
 bool sys_IsCached(DevHandle h, std::uint64_t offset) {
+  if (g_cache_probe_hook) return g_cache_probe_hook(h, offset);
   if (h < 0 || ReaderOf(h) != nullptr || offset > kMaxOffset) return true;
   std::array<std::uint8_t, 512> probe;
   iovec v{probe.data(), probe.size()};
@@ -401,6 +403,8 @@ bool sys_IsBlockDevice(DevHandle h) {
 }
 
 void sys_SetReadFaultHook(ReadFaultHook hook) { g_read_fault_hook = hook; }
+
+void sys_SetCacheProbeHook(CacheProbeHook hook) { g_cache_probe_hook = hook; }
 
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf) {
   std::size_t length = buf.size();

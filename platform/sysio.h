@@ -84,6 +84,9 @@ struct ReadFault {
 };
 using ReadFaultHook = ReadFault (*)(DevHandle h, std::uint64_t offset, std::size_t length);
 void sys_SetReadFaultHook(ReadFaultHook hook);
+// Tests: answers sys_IsCached in place of the page cache (null: the page cache again).
+using CacheProbeHook = bool (*)(DevHandle h, std::uint64_t offset);
+void sys_SetCacheProbeHook(CacheProbeHook hook);
 
 // Geometry as the device reports it; heads/sectors are 0 when unknown.
 struct DiskGeometry {

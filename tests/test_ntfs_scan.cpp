@@ -247,34 +247,60 @@ TEST_F(NtfsScanTest, FastScanReachesRecordsMappedOnlyThroughTheAttributeList) {
   EXPECT_EQ(listed, expected);
 }
 
-// The slow scan decodes a record whose attribute list lies elsewhere some
-// chunks after finding it (the list read ahead meanwhile): records are still
-// kept in the order found, and the $MFT's own record (its list
-// non-resident here) still decodes through its list, at both of its places.
+// The slow scan decodes a record whose attribute list is not in the page
+// cache yet some chunks after finding it (the list read ahead meanwhile):
+// records are still kept in the order found, and the $MFT's own record (its
+// list non-resident here) still decodes through its list, at both of its
+// places. The page cache is played by a hook: lists that never arrive (kept
+// when the sweep is 16 chunks on, or at its end), lists that arrive after a
+// few looks, and lists there at once.
+namespace {
+int g_probes = 0;
+int g_probes_before_cached = 0;  // negative: never cached
+bool ProbeCache(DevHandle, std::uint64_t) {
+  ++g_probes;
+  return g_probes_before_cached >= 0 && g_probes > g_probes_before_cached;
+}
+}  // namespace
+
 TEST_F(NtfsScanTest, SlowScanKeepsRecordsInTheOrderFound) {
   const NtfsFixture& f = FixtureOf("ntfs_fragmented_mft", true);
+  const std::uint64_t mft_size = *ExpectedEntries(f).at("$MFT").size;
   OpenVolume(ScannedImage(f), f.start);
-  Scan(IDM_SLOW_LOGICAL);
-  ExpectIdleAfterScan();
-  std::vector<std::uint64_t> dir_lbas, file_lbas, mft_lbas;
-  std::uint64_t mft_size = 0;
-  for (const INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending)
-    if (!(r->record_flags & kRecSynthetic)) dir_lbas.push_back(r->record_lba);
-  for (const FILE_INODE* fi = ctx().pending_file_head; fi; fi = fi->next_pending_file) {
-    file_lbas.push_back(fi->record_lba);
-    if (fi->name == "$MFT") {
-      mft_lbas.push_back(fi->record_lba);
-      mft_size = fi->data_size;
+  std::vector<std::string> first;
+  for (const int arrive_after : {-1, 3, 0}) {
+    SCOPED_TRACE(arrive_after);
+    g_probes = 0;
+    g_probes_before_cached = arrive_after;
+    sys_SetCacheProbeHook(ProbeCache);
+    Scan(IDM_SLOW_LOGICAL);
+    sys_SetCacheProbeHook(nullptr);
+    ExpectIdleAfterScan();
+    EXPECT_GT(g_probes, 0) << "the $MFT's record has a list outside the record";
+    std::vector<std::uint64_t> dir_lbas, file_lbas, mft_lbas;
+    for (const INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending)
+      if (!(r->record_flags & kRecSynthetic)) dir_lbas.push_back(r->record_lba);
+    for (const FILE_INODE* fi = ctx().pending_file_head; fi; fi = fi->next_pending_file) {
+      file_lbas.push_back(fi->record_lba);
+      if (fi->name == "$MFT") {
+        mft_lbas.push_back(fi->record_lba);
+        EXPECT_EQ(fi->data_size, mft_size) << "sized through its list's extension record";
+      }
     }
+    EXPECT_GT(dir_lbas.size(), 18u);
+    EXPECT_GT(file_lbas.size(), 1800u);
+    EXPECT_TRUE(std::is_sorted(dir_lbas.begin(), dir_lbas.end()));
+    EXPECT_TRUE(std::is_sorted(file_lbas.begin(), file_lbas.end()));
+    ASSERT_EQ(mft_lbas.size(), 2u) << "the $MFT and its mirror copy";
+    EXPECT_EQ(mft_lbas[0], static_cast<std::uint64_t>(vol_->mft_lba));
+    EXPECT_EQ(mft_lbas[1], static_cast<std::uint64_t>(vol_->mftmirr_lba));
+    // However late the lists come, the tree is the same.
+    std::vector<std::string> lines;
+    for (const ScanLine& l : ScanTree(ctx()))
+      lines.push_back(l.path + "|" + std::to_string(l.size) + "|" + std::to_string(l.number) + (l.in_use ? "" : "|d"));
+    if (first.empty()) first = lines;
+    EXPECT_EQ(lines, first);
   }
-  EXPECT_GT(dir_lbas.size(), 18u);
-  EXPECT_GT(file_lbas.size(), 1800u);
-  EXPECT_TRUE(std::is_sorted(dir_lbas.begin(), dir_lbas.end()));
-  EXPECT_TRUE(std::is_sorted(file_lbas.begin(), file_lbas.end()));
-  ASSERT_EQ(mft_lbas.size(), 2u) << "the $MFT and its mirror copy";
-  EXPECT_EQ(mft_lbas[0], static_cast<std::uint64_t>(vol_->mft_lba));
-  EXPECT_EQ(mft_lbas[1], static_cast<std::uint64_t>(vol_->mftmirr_lba));
-  EXPECT_EQ(mft_size, *ExpectedEntries(f).at("$MFT").size) << "sized through its list's extension record";
 }
 
 TEST_F(NtfsScanTest, FastScanPollsThroughAZeroedStretchOfTheMft) {
