@@ -29,6 +29,12 @@ constexpr std::size_t kRecordNumberField = 44;
 class SlowScan {
  public:
   SlowScan(AppContext& ctx, PHYDRIVE_INFO& drive, LOGDRIVE_INFO& vol) : ctx_(ctx), drive_(drive), vol_(vol) {}
+  // Records still waiting (only when the sweep was left by an exception) go with it.
+  ~SlowScan() {
+    for (Found& f : found_) ReleaseRecord(f.rec);
+  }
+  SlowScan(const SlowScan&) = delete;
+  SlowScan& operator=(const SlowScan&) = delete;
 
   void Run() {
     ntfs_scan::ClearPending(ctx_, vol_);

@@ -37,8 +37,8 @@ ImageFormat sys_PathFormat(const std::string& path);
 std::optional<std::uint64_t> sys_GetSize(DevHandle h);
 bool sys_IsBlockDevice(DevHandle h);
 // Asks the system to start reading a range that will be read soon, so that
-// decoding one chunk overlaps the disk's reading of the next (a hint: nothing
-// is reported; container images, read through their libraries, ignore it).
+// the disk reads it while the caller works (a hint: nothing is reported;
+// container images, read through their libraries, ignore it).
 void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 // A second descriptor on the file or device behind h, for one long read front
 // to back. The system keeps its read-ahead per descriptor: reads elsewhere on
@@ -47,12 +47,12 @@ void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 // descriptor can be had (a container read through its library); give it back
 // with sys_CloseStream.
 DevHandle sys_OpenStream(DevHandle h);
+void sys_CloseStream(DevHandle stream, DevHandle h);
 // Whether the 512 bytes at offset can be read now without waiting for the
 // disk (they are in the page cache); asking may start the read. True where
 // the system cannot tell (a container read through its library), so that a
 // caller waiting for it then reads, and waits, as before.
 bool sys_IsCached(DevHandle h, std::uint64_t offset);
-void sys_CloseStream(DevHandle stream, DevHandle h);
 
 // Result of one positioned transfer.
 struct IoResult {
