@@ -40,6 +40,24 @@ class Operator {
 
 inline QMessageBox* Box() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
+// Answers the box on screen with `which`; its text into *text, its icon into *icon.
+inline Operator::Step Answer(QMessageBox::StandardButton which, QString* text = nullptr, QMessageBox::Icon* icon = nullptr) {
+  return [=] {
+    QMessageBox* b = Box();
+    if (!b) return false;
+    if (text) *text = b->text();
+    if (icon) *icon = b->icon();
+    QAbstractButton* button = b->button(which);
+    if (!button) {
+      ADD_FAILURE() << "no such button on: " << b->text().toStdString();
+      b->reject();
+      return true;
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+    return true;
+  };
+}
+
 // The dialog's window once it is on the screen.
 inline gui::DialogWindow* Open(int template_id) {
   Dialog* d = FindLiveDialog(template_id);

@@ -67,23 +67,6 @@ gui::DialogWindow* Chosen(int dialog, int label_id) {
   gui::DialogWindow* w = Open(dialog);
   return w && Text(w, label_id) != QStringLiteral("None") ? w : nullptr;
 }
-// Answers the box on screen with `which`; its text into *text.
-Operator::Step Answer(QMessageBox::StandardButton which, QString* text = nullptr, QMessageBox::Icon* icon = nullptr) {
-  return [=] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    if (text) *text = b->text();
-    if (icon) *icon = b->icon();
-    QAbstractButton* button = b->button(which);
-    if (!button) {
-      ADD_FAILURE() << "no such button on: " << b->text().toStdString();
-      b->reject();
-      return true;
-    }
-    QTest::mouseClick(button, Qt::LeftButton);
-    return true;
-  };
-}
 // Exit once the dialog is back with no box over it.
 Operator::Step Exit(int dialog, int exit_id) {
   return [=] {

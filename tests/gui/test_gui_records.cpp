@@ -60,15 +60,6 @@ void Arrow(gui::DialogWindow* w, int id, Qt::Key key, int times = 1) {
   ASSERT_NE(c, nullptr) << id;
   for (int i = 0; i < times; ++i) QTest::keyClick(c, key);
 }
-void PressBox(QMessageBox* b, QMessageBox::StandardButton which) {
-  QAbstractButton* button = b->button(which);
-  if (!button) {
-    ADD_FAILURE() << "no such button on: " << b->text().toStdString();
-    b->reject();
-    return;
-  }
-  QTest::mouseClick(button, Qt::LeftButton);
-}
 
 }  // namespace
 
@@ -191,19 +182,8 @@ TEST_F(GuiRecordTest, PartitionRecordReplacesTheChosenEntryOfAFullTable) {
     return true;
   });
   op.Then(choose(1));
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    PressBox(b, QMessageBox::Yes);
-    return true;
-  });
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    written = b->text();
-    PressBox(b, QMessageBox::Ok);
-    return true;
-  });
+  op.Then(Answer(QMessageBox::Yes));
+  op.Then(Answer(QMessageBox::Ok, &written));
   op.Then([&] {
     gui::DialogWindow* w = Open(IDD_PARTREC);
     if (!w || Box()) return false;
@@ -267,13 +247,10 @@ TEST_F(GuiRecordTest, RefusalsWriteNothing) {
     QString text;
     bool dialog_seen = false;
     Operator op;
+    const Operator::Step answer = Answer(QMessageBox::Ok, &text);
     op.Then([&] {
-      QMessageBox* b = Box();
-      if (!b) return false;
-      text = b->text();
-      dialog_seen = FindLiveDialog(IDD_PARTREC) || FindLiveDialog(IDD_BOOTREC);
-      PressBox(b, QMessageBox::Ok);
-      return true;
+      dialog_seen = dialog_seen || FindLiveDialog(IDD_PARTREC) || FindLiveDialog(IDD_BOOTREC);
+      return answer();
     });
     Run(command, op);
     EXPECT_EQ(text, QStringLiteral("Please CHOOSE a PHYSICAL drive.")) << command;
@@ -294,13 +271,7 @@ TEST_F(GuiRecordTest, RefusalsWriteNothing) {
     Press(w, IDC_PR_WRITE);
     return true;
   });
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    refusal = b->text();
-    PressBox(b, QMessageBox::Ok);
-    return true;
-  });
+  op.Then(Answer(QMessageBox::Ok, &refusal));
   op.Then([&] {
     gui::DialogWindow* w = Open(IDD_PARTREC);
     if (!w || Box()) return false;
@@ -331,13 +302,7 @@ TEST_F(GuiRecordTest, BootRecordWritesAfterYesAndRefusesNtfsFor9x) {
     Press(w, IDC_BR_WRITE);
     return true;
   });
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    refusal = b->text();
-    PressBox(b, QMessageBox::Ok);
-    return true;
-  });
+  op.Then(Answer(QMessageBox::Ok, &refusal));
   op.Then([&] {
     gui::DialogWindow* w = Open(IDD_BOOTREC);
     if (!w || Box()) return false;
@@ -348,13 +313,7 @@ TEST_F(GuiRecordTest, BootRecordWritesAfterYesAndRefusesNtfsFor9x) {
     Press(w, IDC_BR_WRITE);
     return true;
   });
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    question = b->text();
-    PressBox(b, QMessageBox::No);
-    return true;
-  });
+  op.Then(Answer(QMessageBox::No, &question));
   op.Then([&] {
     gui::DialogWindow* w = Open(IDD_BOOTREC);
     if (!w || Box()) return false;
@@ -362,19 +321,8 @@ TEST_F(GuiRecordTest, BootRecordWritesAfterYesAndRefusesNtfsFor9x) {
     Press(w, IDC_BR_WRITE);
     return true;
   });
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    PressBox(b, QMessageBox::Yes);
-    return true;
-  });
-  op.Then([&] {
-    QMessageBox* b = Box();
-    if (!b) return false;
-    written = b->text();
-    PressBox(b, QMessageBox::Ok);
-    return true;
-  });
+  op.Then(Answer(QMessageBox::Yes));
+  op.Then(Answer(QMessageBox::Ok, &written));
   op.Then([&] {
     gui::DialogWindow* w = Open(IDD_BOOTREC);
     if (!w || Box()) return false;
