@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/text.h"
 
@@ -123,6 +123,13 @@ void AppendText(std::string& out, std::string_view utf8) {
   }
 }
 
+// parent/name: the parent path as it is (escaped already), the name escaped.
+void AppendChild(std::string& out, std::string_view escaped_parent, std::string_view latin1_name) {
+  out.append(escaped_parent);
+  out.push_back('/');
+  AppendName(out, latin1_name, true);
+}
+
 }  // namespace
 
 std::string EscapeName(std::string_view latin1) {
@@ -142,9 +149,7 @@ std::string EscapeText(std::string_view utf8) {
 Field Field::Child(const Field& parent, std::string_view latin1_name) {
   std::string out;
   out.reserve(parent.text_.size() + 1 + latin1_name.size());
-  out.append(parent.text_);
-  out.push_back('/');
-  AppendName(out, latin1_name, true);
+  AppendChild(out, parent.text_, latin1_name);
   return Field(std::move(out));
 }
 
@@ -172,9 +177,7 @@ void Row::Next() {
 
 Row& Row::Child(const Field& parent, std::string_view latin1_name) {
   Next();
-  line_ += parent.str();
-  line_.push_back('/');
-  AppendName(line_, latin1_name, true);
+  AppendChild(line_, parent.str(), latin1_name);
   return *this;
 }
 
@@ -193,8 +196,7 @@ Row& Row::Text(std::string_view utf8) {
 Row& Row::Number(std::uint64_t n) {
   Next();
   char digits[24];
-  const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), n);
-  line_.append(digits, end);
+  line_.append(digits, std::to_chars(std::begin(digits), std::end(digits), n).ptr);
   return *this;
 }
 

@@ -420,6 +420,7 @@ auto FileNameOf(Record& r) -> decltype(QualifyingName(r.posix_name)) {
   return name ? name : QualifyingName(r.short_name);
 }
 
+// Everything but the name, which f holds already (its size is taken from it).
 void CopyFileFields(FILE_INODE& f, const INODE_RECD& r) {
   f.name_size = static_cast<std::uint32_t>(f.name.size() + 1);
   f.fat_date = r.fat_date;
