@@ -441,11 +441,19 @@ IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> b
     res.ok = true;
     return res;
   }
-  if (!CanPosition(h, offset)) {
+  if (offset > kMaxOffset) {
+    g_last_error = EINVAL;
+    return {};
+  }
+  // Positioning is asked about only when nothing came back: a read inside
+  // the drive needs no extra call, and one past a device's end still reports
+  // a refused positioning rather than an empty read.
+  IoResult r = ReadFully(h, offset, buf.data(), length);
+  if (r.bytes == 0 && !CanPosition(h, offset)) {
     SaveErrno();
     return {};
   }
-  return ReadFully(h, offset, buf.data(), length);
+  return r;
 }
 
 IoResult sys_WriteAt(const std::string& path, std::uint64_t offset, std::span<const std::uint8_t> buf) {
