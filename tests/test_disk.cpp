@@ -321,6 +321,34 @@ TEST_F(DiskTest, UnreadableShortAndMissingSectorsAreZeroAndCounted) {
   EXPECT_EQ(RdErr(), "5");
 }
 
+// A device refuses positions past its end, which a read must still report as
+// such (not as an empty read) now that positioning is asked about only when
+// nothing came back. Needs root and a loop device; skipped elsewhere.
+TEST_F(DiskTest, ReadPastADevicesEndIsARefusedPositioning) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  const auto img = WriteFile("dev.img", Pattern(8 * 512));
+  std::string node(64, '\0');
+  if (FILE* p = ::popen(("losetup --find --show --read-only " + Quoted(img) + " 2>/dev/null").c_str(), "r")) {
+    node.resize(std::fread(node.data(), 1, node.size(), p));
+    ::pclose(p);
+  }
+  node = node.substr(0, node.find('\n'));
+  if (!node.starts_with("/dev/loop")) GTEST_SKIP() << "no loop device here";
+  const DevHandle h = sys_OpenRead(node);
+  std::vector<std::uint8_t> buf(1024, 0xEE);
+  const IoResult inside = sys_ReadAt(h, 6 * 512, buf);
+  const IoResult past = sys_ReadAt(h, 16 * 512, buf);
+  sys_Close(h);
+  std::system(("losetup -d " + node).c_str());
+  ASSERT_GE(h, 0);
+  EXPECT_TRUE(inside.positioned && inside.ok);
+  EXPECT_EQ(inside.bytes, 1024u);
+  const auto pattern = Pattern(8 * 512);
+  EXPECT_EQ(buf, std::vector<std::uint8_t>(pattern.begin() + 6 * 512, pattern.end()));
+  EXPECT_FALSE(past.positioned);
+  EXPECT_EQ(past.bytes, 0u);
+}
+
 TEST_F(DiskTest, LbaAboveFourGigaSectorsIsPositionedExactly) {
   OpenMainWindow();
   const std::uint64_t lba = (1ull << 32) + 5;
