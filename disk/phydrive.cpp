@@ -233,22 +233,22 @@ int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<
   return ReadSectorsThrough(ctx, d, d.handle, lba, buffer);
 }
 
-void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count) {
-  const std::optional<std::uint64_t> at = Lba(lba).ByteOffset(kSectorSize);
-  if (at && count <= UINT64_MAX / kSectorSize) sys_Prefetch(d.handle, *at, count * kSectorSize);
-}
-
-bool SectorCached(const PHYDRIVE_INFO& d, std::uint64_t lba) {
-  const std::optional<std::uint64_t> at = Lba(lba).ByteOffset(kSectorSize);
-  return !at || sys_IsCached(d.handle, *at);
-}
-
-SectorStream::SectorStream(PHYDRIVE_INFO& d) : drive_(d), handle_(sys_OpenStream(d.handle)) {}
+// Only a descriptor of its own is viewed: the view's read-ahead lives on it.
+SectorStream::SectorStream(PHYDRIVE_INFO& d)
+    : drive_(d), handle_(sys_OpenStream(d.handle)), view_(handle_ != d.handle ? handle_ : kNoDevice) {}
 
 SectorStream::~SectorStream() { sys_CloseStream(handle_, drive_.handle); }
 
 int SectorStream::Read(AppContext& ctx, std::uint64_t lba, std::span<std::uint8_t> buffer) {
   return ReadSectorsThrough(ctx, drive_, handle_, lba, buffer);
+}
+
+SectorStream::Chunk SectorStream::Bring(AppContext& ctx, std::uint64_t lba, std::span<std::uint8_t> buffer) {
+  if (const std::optional<std::uint64_t> at = Lba(lba).ByteOffset(kSectorSize)) {
+    if (const std::span<const std::uint8_t> seen = view_.Bring(*at, buffer.size()); !seen.empty()) return {seen, true};
+  }
+  ReadSectorsThrough(ctx, drive_, handle_, lba, buffer);
+  return {buffer, false};
 }
 
 ImageFormat DriveFormat(const PHYDRIVE_INFO& d) { return sys_HandleFormat(d.handle); }

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "platform/sweep_view.h"
 #include "platform/sysio.h"
 
 struct AppContext;
@@ -47,10 +48,6 @@ int ReadDriveIdentity(PHYDRIVE_INFO& d, const std::string& device_path);
 // Decodes model, serial and firmware from an IDENTIFY DEVICE block (word-swapped ATA strings).
 bool DecodeIdentifyBlock(std::span<const std::uint8_t> block, PHYDRIVE_INFO& d);
 int ReadSectors(AppContext& ctx, PHYDRIVE_INFO& d, std::uint64_t lba, std::span<std::uint8_t> buffer);
-// Asks for the sectors to be read ahead (a hint; nothing is read into a buffer).
-void PrefetchSectors(const PHYDRIVE_INFO& d, std::uint64_t lba, std::uint64_t count);
-// Whether the sector can be read without waiting for the disk (see sys_IsCached).
-bool SectorCached(const PHYDRIVE_INFO& d, std::uint64_t lba);
 // A drive read front to back in large chunks (a slow scan's sweep), through a
 // descriptor of its own (sys_OpenStream): the decoders' reads elsewhere on the
 // drive between two chunks leave the sweep's read-ahead alone, so the disk
@@ -64,9 +61,20 @@ class SectorStream {
   SectorStream& operator=(const SectorStream&) = delete;
   int Read(AppContext& ctx, std::uint64_t lba, std::span<std::uint8_t> buffer);
 
+  // The sectors at lba, as many as `buffer` holds: looked at in place where
+  // the drive can be (a plain image or a device, see SweepView), else read
+  // into `buffer` as Read does. Viewed bytes are read only inside ReadViewed;
+  // when that fails, Read the chunk.
+  struct Chunk {
+    std::span<const std::uint8_t> bytes;
+    bool viewed = false;
+  };
+  Chunk Bring(AppContext& ctx, std::uint64_t lba, std::span<std::uint8_t> buffer);
+
  private:
   PHYDRIVE_INFO& drive_;
   DevHandle handle_;
+  SweepView view_;
 };
 int WriteSectors(PHYDRIVE_INFO& d, std::uint64_t lba, std::span<const std::uint8_t> buffer);
 int ShowErrorBox(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -3,6 +3,7 @@
 // space the $MFT no longer maps). Records found twice are listed twice.
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <new>
 #include <optional>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/aligned_buffer.h"
 #include "platform/bytes.h"
 #include "platform/frontend.h"
+#include "platform/sweep_view.h"
 #include "res/ids.h"
 #include "res/resources.h"
 #include "volume/logdrive.h"
@@ -45,6 +47,8 @@ class SlowScan {
     own_numbers_ = RecordsCarryNumbers(ctx_, drive_, vol_);
     try {
       buffer_ = AlignedBuffer(kChunkSectors * 512);
+      copies_ = AlignedBuffer(kChunkSectors * kMftRecordSize);
+      positions_.resize(kChunkSectors);
     } catch (const std::bad_alloc&) {
       fe_MessageBox(ctx_.main_dlg, "Could not allocate read buffer", kProductTitle, MB_OK | MB_ICONSTOP);
       ntfs_scan::BackToIdle(ctx_, progress_);
@@ -52,14 +56,24 @@ class SlowScan {
     }
     Search(total);
     buffer_ = AlignedBuffer();
+    copies_ = AlignedBuffer();
     ntfs_scan::Finish(ctx_, vol_, progress_);
   }
 
  private:
+  // A record found, waiting for its turn to be kept: decoded, or (raw) its
+  // bytes, to be decoded when the sweep has passed its attribute list.
+  struct Found {
+    std::uint64_t lba;
+    std::uint64_t number;
+    INODE_RECD* rec;
+    std::vector<std::uint8_t> raw;
+  };
+
   // Chunks overlap by one sector, so a record starting on a chunk's last
-  // examined position lies whole in that chunk's buffer. The tail after the
-  // last whole chunk is read as a shorter chunk; no read passes the volume's
-  // end or the drive's.
+  // examined position lies whole in that chunk. The tail after the last
+  // whole chunk is read as a shorter chunk; no read passes the volume's end
+  // or the drive's.
   void Search(std::uint64_t total) {
     const auto start = static_cast<std::uint64_t>(std::max<std::int64_t>(vol_.start_lba, 0));
     std::uint64_t end = total > UINT64_MAX - start ? UINT64_MAX : start + total;
@@ -70,88 +84,120 @@ class SlowScan {
     for (std::uint64_t lba = start; lba < end && end - lba >= kRecordSectors;) {
       if (CheckTerminate(IDM_TERMINATE_SCAN) == 1) break;
       const std::uint64_t n = std::min(kChunkSectors, end - lba);
-      const std::span<std::uint8_t> chunk = buffer_.span().first(n * 512);
-      sweep.Read(ctx_, lba, chunk);  // what cannot be read comes back zeroed
-      for (std::uint64_t p = 0; p + 1 < n; ++p) Examine(chunk.subspan(p * 512, kMftRecordSize), lba + p, start);
-      ++chunks_;
-      KeepFound(false);
+      const std::size_t found = FindRecords(sweep, lba, n);
+      swept_end_ = lba + n;
+      std::size_t k = 0;
+      for (std::uint64_t p = 0; p + 1 < n; ++p) {
+        if ((lba + p) % kShowEvery == 0) ntfs_scan::ShowProgress(ctx_, vol_, progress_, lba + p - start);
+        if (k < found && positions_[k] == p) Examine(Copy(k++), lba + p);
+      }
+      DecodeArrivedLists();
+      KeepFound(found_.size() > kMaxHeld);
       lba += n - 1;
     }
     KeepFound(true);  // what was found is kept, also when stopped
   }
 
-  void Examine(std::span<std::uint8_t> at, std::uint64_t lba, std::uint64_t start) {
-    if (lba % kShowEvery == 0) ntfs_scan::ShowProgress(ctx_, vol_, progress_, lba - start);
-    if (!IsFileRecord(at)) return;
+  // Finds the positions of the chunk at lba that start a file record and
+  // copies those records out; how many. Where the chunk is looked at in place
+  // this is the only code that reads it, under the fault guard: a page that
+  // cannot be read again sends the chunk through a read instead.
+  std::size_t FindRecords(SectorStream& sweep, std::uint64_t lba, std::uint64_t n) {
+    const std::span<std::uint8_t> buffer = buffer_.span().first(n * 512);
+    SectorStream::Chunk chunk = sweep.Bring(ctx_, lba, buffer);
+    std::size_t found = 0;
+    auto search = [&] { found = CopyRecords(chunk.bytes, n); };
+    if (!chunk.viewed) {
+      search();
+    } else if (!ReadViewed(search)) {
+      sweep.Read(ctx_, lba, buffer);
+      chunk = {buffer, false};
+      search();
+    }
+    return found;
+  }
+
+  // Safe to leave mid-way: no allocation, only the preallocated tables written.
+  std::size_t CopyRecords(std::span<const std::uint8_t> chunk, std::uint64_t n) {
+    std::size_t found = 0;
+    for (std::uint64_t p = 0; p + 1 < n; ++p) {
+      const std::span<const std::uint8_t> at = chunk.subspan(p * 512, kMftRecordSize);
+      if (!IsFileRecord(at)) continue;
+      std::copy(at.begin(), at.end(), Copy(found).begin());
+      positions_[found++] = static_cast<std::uint32_t>(p);
+    }
+    return found;
+  }
+
+  std::span<std::uint8_t> Copy(std::size_t k) { return copies_.span().subspan(k * kMftRecordSize, kMftRecordSize); }
+
+  void Examine(std::span<std::uint8_t> at, std::uint64_t lba) {
     if (own_numbers_) counter_ = le::U32(at, kRecordNumberField);
     const std::uint64_t number = counter_++;
-    // A record whose attribute list lies elsewhere and is not in the page
-    // cache yet waits, its list asked for now: read on the spot, one list at
-    // a time, those reads would cost more than the sweep. Records are kept in
-    // the order found, so the ones after it wait too (decoded already), as
-    // briefly as can be: a record held long is out of the processor's caches
-    // by the time it is kept.
+    // A record whose attribute list lies further on waits until the sweep
+    // has passed it: the list then comes from what the sweep brought in,
+    // where a read of its own, one small read per list all over the volume,
+    // would cost the disk more than the sweep. Records are kept in the order
+    // found, so the ones after it wait too (decoded already).
     const std::optional<SectorRange> list = GuessAttributeListSectors(at, vol_);
-    const bool wait = list && !SectorCached(drive_, list->start.value);
+    const std::uint64_t list_end = list ? list->start.value + list->count : 0;
+    const bool wait = list_end > swept_end_;
     if (!wait && found_.empty()) {
-      // Decoded in place: the chunk is not read again.
       ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
       return;
     }
-    Found f{chunks_, lba, number, nullptr, {}, list ? list->start.value : 0};
+    Found& f = found_.emplace_back(Found{lba, number, nullptr, {}});
     if (wait) {
-      PrefetchSectors(drive_, list->start.value, list->count);
       f.raw.assign(at.begin(), at.end());
-      ++waiting_lists_;
+      waiting_.emplace(list_end, &f);
     } else {
       f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number);
     }
-    found_.push_back(std::move(f));
-    if (waiting_lists_ > kMaxWaitingLists) KeepFound(true);
-    else if (found_.size() % kTryKeepEvery == 0) KeepFound(false);
   }
 
-  // Keeps the records found, in the order found, up to the first whose
-  // attribute list has not arrived yet (all of them when `all`); a list
-  // waited for kListLagChunks chunks is read, waiting if need be.
+  // Decodes the waiting records whose lists the sweep has now passed.
+  void DecodeArrivedLists() {
+    while (!waiting_.empty() && waiting_.begin()->first <= swept_end_) {
+      Decode(*waiting_.begin()->second);
+      waiting_.erase(waiting_.begin());
+    }
+  }
+
+  void Decode(Found& f) {
+    f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number);
+    f.raw = {};
+  }
+
+  // Keeps the records found, in the order found, up to the first still
+  // waiting for its list (all of them when `all`: lists not passed yet are
+  // then read where they lie).
   void KeepFound(bool all) {
+    if (all) waiting_.clear();
     while (!found_.empty()) {
       Found& f = found_.front();
       if (!f.raw.empty()) {
-        if (!all && f.chunk + kListLagChunks > chunks_ && !SectorCached(drive_, f.list_lba)) return;
-        f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number);
-        --waiting_lists_;
+        if (!all) return;
+        Decode(f);
       }
       ntfs_scan::KeepRecord(ctx_, vol_, f.rec, f.lba);
       found_.pop_front();
     }
   }
 
-  // A record found, waiting for its turn to be kept: decoded, or (raw) its
-  // bytes, to be decoded when its attribute list has had time to arrive.
-  struct Found {
-    std::uint64_t chunk;
-    std::uint64_t lba;
-    std::uint64_t number;
-    INODE_RECD* rec;
-    std::vector<std::uint8_t> raw;
-    std::uint64_t list_lba;  // where its list starts (raw only)
-  };
-  // How many chunks of the sweep a list has to arrive, and how many records
-  // may wait for theirs at most (a kilobyte each).
-  static constexpr std::uint64_t kListLagChunks = 16;
-  static constexpr std::size_t kMaxWaitingLists = 4096;
-  // How often (in records queued) the queue's head is looked at between chunks.
-  static constexpr std::size_t kTryKeepEvery = 32;
+  // Records held back at most (about a hundred bytes each besides the
+  // record): past that, the lists still ahead are read where they lie.
+  static constexpr std::size_t kMaxHeld = std::size_t{1} << 19;
 
   AppContext& ctx_;
   PHYDRIVE_INFO& drive_;
   LOGDRIVE_INFO& vol_;
   PROGRESS_INFO progress_;
   AlignedBuffer buffer_;
+  AlignedBuffer copies_;                  // the records of one chunk
+  std::vector<std::uint32_t> positions_;  // and where in the chunk each starts
   std::deque<Found> found_;
-  std::size_t waiting_lists_ = 0;
-  std::uint64_t chunks_ = 0;
+  std::multimap<std::uint64_t, Found*> waiting_;  // by the LBA after its list
+  std::uint64_t swept_end_ = 0;
   bool own_numbers_ = false;
   std::uint64_t counter_ = 0;
 };

@@ -10,7 +10,6 @@
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,7 +29,6 @@ namespace {
 
 thread_local int g_last_error = 0;
 ReadFaultHook g_read_fault_hook = nullptr;
-CacheProbeHook g_cache_probe_hook = nullptr;
 
 void SaveErrno() { g_last_error = errno; }
 
@@ -360,17 +358,6 @@ DevHandle sys_OpenStream(DevHandle h) {
   return fd;
 }
 
-bool sys_IsCached(DevHandle h, std::uint64_t offset) {
-  if (g_cache_probe_hook) return g_cache_probe_hook(h, offset);
-  if (h < 0 || ReaderOf(h) != nullptr || offset > kMaxOffset) return true;
-  std::array<std::uint8_t, 512> probe;
-  iovec v{probe.data(), probe.size()};
-  if (::preadv2(h, &v, 1, static_cast<off_t>(offset), RWF_NOWAIT) >= 0) return true;
-  // EAGAIN: not there yet. Anything else (no support for the flag, a read
-  // error) is for the real read to meet.
-  return errno != EAGAIN;
-}
-
 void sys_CloseStream(DevHandle stream, DevHandle h) {
   if (stream >= 0 && stream != h) ::close(stream);
 }
@@ -404,7 +391,8 @@ bool sys_IsBlockDevice(DevHandle h) {
 
 void sys_SetReadFaultHook(ReadFaultHook hook) { g_read_fault_hook = hook; }
 
-void sys_SetCacheProbeHook(CacheProbeHook hook) { g_cache_probe_hook = hook; }
+bool sys_HasReadFaultHook() { return g_read_fault_hook != nullptr; }
+
 
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf) {
   std::size_t length = buf.size();

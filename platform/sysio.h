@@ -48,11 +48,6 @@ void sys_Prefetch(DevHandle h, std::uint64_t offset, std::uint64_t length);
 // with sys_CloseStream.
 DevHandle sys_OpenStream(DevHandle h);
 void sys_CloseStream(DevHandle stream, DevHandle h);
-// Whether the 512 bytes at offset can be read now without waiting for the
-// disk (they are in the page cache); asking may start the read. True where
-// the system cannot tell (a container read through its library), so that a
-// caller waiting for it then reads, and waits, as before.
-bool sys_IsCached(DevHandle h, std::uint64_t offset);
 
 // Result of one positioned transfer.
 struct IoResult {
@@ -84,9 +79,7 @@ struct ReadFault {
 };
 using ReadFaultHook = ReadFault (*)(DevHandle h, std::uint64_t offset, std::size_t length);
 void sys_SetReadFaultHook(ReadFaultHook hook);
-// Tests: answers sys_IsCached in place of the page cache (null: the page cache again).
-using CacheProbeHook = bool (*)(DevHandle h, std::uint64_t offset);
-void sys_SetCacheProbeHook(CacheProbeHook hook);
+bool sys_HasReadFaultHook();
 
 // Geometry as the device reports it; heads/sectors are 0 when unknown.
 struct DiskGeometry {

@@ -19,6 +19,7 @@
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
 #include "platform/frontend.h"
+#include "platform/sweep_view.h"
 #include "platform/sysio.h"
 #include "res/ids.h"
 #include "res/resources.h"
@@ -347,6 +348,47 @@ TEST_F(DiskTest, ReadPastADevicesEndIsARefusedPositioning) {
   EXPECT_EQ(buf, std::vector<std::uint8_t>(pattern.begin() + 6 * 512, pattern.end()));
   EXPECT_FALSE(past.positioned);
   EXPECT_EQ(past.bytes, 0u);
+}
+
+// The sweep's view of an image: the bytes brought in are the file's; a file
+// cut short under the view makes a guarded read give up instead of killing
+// the process, while a fault outside any guard is still fatal; nothing is
+// viewed past the end, on a container or with a read hook in place.
+TEST_F(DiskTest, AViewedImageCutShortFailsTheGuardedReadOnly) {
+  const auto bytes = Pattern(1 << 20);
+  const auto img = WriteFile("viewed.img", bytes);
+  const DevHandle h = sys_OpenRead(img.string());
+  ASSERT_GE(h, 0);
+  {
+    SweepView view(h);
+    const std::span<const std::uint8_t> seen = view.Bring(3 * 512, 256 * 1024);
+    ASSERT_EQ(seen.size(), 256u * 1024);
+    std::vector<std::uint8_t> copy;
+    auto read = [&] { copy.assign(seen.begin(), seen.end()); };
+    EXPECT_TRUE(ReadViewed(read));
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), bytes.begin() + 3 * 512));
+    EXPECT_TRUE(view.Bring((1 << 20) - 512, 1024).empty()) << "past the end";
+
+    ASSERT_EQ(::truncate(img.c_str(), 0), 0);
+    std::uint64_t sum = 0;
+    auto add = [&] {
+      for (std::size_t i = 0; i < seen.size(); i += 4096) sum += seen[i];
+    };
+    EXPECT_FALSE(ReadViewed(add)) << "the pages are gone";
+    EXPECT_TRUE(view.Bring(0, 4096).empty());
+    EXPECT_DEATH(sum += *static_cast<const volatile std::uint8_t*>(seen.data()), "");
+    auto nothing = [] {};
+    EXPECT_TRUE(ReadViewed(nothing)) << "the guard works again after a fault";
+  }
+  sys_Close(h);
+
+  const auto other = WriteFile("other.img", bytes);
+  const DevHandle o = sys_OpenRead(other.string());
+  sys_SetReadFaultHook(FailBadRange);
+  EXPECT_TRUE(SweepView(o).Bring(0, 4096).empty()) << "reads are hooked";
+  sys_SetReadFaultHook(nullptr);
+  EXPECT_FALSE(SweepView(o).Bring(0, 4096).empty());
+  sys_Close(o);
 }
 
 TEST_F(DiskTest, LbaAboveFourGigaSectorsIsPositionedExactly) {

@@ -13,9 +13,11 @@
 #include "app/status.h"
 #include "disk/drive_list.h"
 #include "disk/phydrive.h"
+#include "ntfs/attribute_list.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
 #include "platform/bytes.h"
+#include "platform/sweep_view.h"
 #include "platform/text.h"
 #include "res/ids.h"
 #include "scan/tree.h"
@@ -247,36 +249,37 @@ TEST_F(NtfsScanTest, FastScanReachesRecordsMappedOnlyThroughTheAttributeList) {
   EXPECT_EQ(listed, expected);
 }
 
-// The slow scan decodes a record whose attribute list is not in the page
-// cache yet some chunks after finding it (the list read ahead meanwhile):
-// records are still kept in the order found, and the $MFT's own record (its
-// list non-resident here) still decodes through its list, at both of its
-// places. The page cache is played by a hook: lists that never arrive (kept
-// when the sweep is 16 chunks on, or at its end), lists that arrive after a
-// few looks, and lists there at once.
+// The slow scan decodes a record whose attribute list lies further on when
+// the sweep has passed the list: records are still kept in the order found,
+// and the $MFT's own record (its list non-resident and after it here) still
+// decodes through its list, at both of its places. The same whether the
+// sweep looks at the image in place, reads it (a read hook in place: the
+// view is then never used), or has its first viewed chunk fault.
 namespace {
-int g_probes = 0;
-int g_probes_before_cached = 0;  // negative: never cached
-bool ProbeCache(DevHandle, std::uint64_t) {
-  ++g_probes;
-  return g_probes_before_cached >= 0 && g_probes > g_probes_before_cached;
-}
+ReadFault NoFault(DevHandle, std::uint64_t, std::size_t) { return {}; }
 }  // namespace
 
 TEST_F(NtfsScanTest, SlowScanKeepsRecordsInTheOrderFound) {
   const NtfsFixture& f = FixtureOf("ntfs_fragmented_mft", true);
   const std::uint64_t mft_size = *ExpectedEntries(f).at("$MFT").size;
   OpenVolume(ScannedImage(f), f.start);
+  {
+    std::vector<std::uint8_t> mft(kRecord);
+    ASSERT_EQ(ReadSectors(ctx(), *drive_, static_cast<std::uint64_t>(vol_->mft_lba), mft), 1);
+    const std::optional<SectorRange> list = GuessAttributeListSectors(mft, *vol_);
+    ASSERT_TRUE(list);
+    ASSERT_GT(list->start.value, static_cast<std::uint64_t>(vol_->mft_lba) + 2048) << "the $MFT's record has to wait";
+  }
   std::vector<std::string> first;
-  for (const int arrive_after : {-1, 3, 0}) {
-    SCOPED_TRACE(arrive_after);
-    g_probes = 0;
-    g_probes_before_cached = arrive_after;
-    sys_SetCacheProbeHook(ProbeCache);
+  for (const char* how : {"viewed", "read", "faulted"}) {
+    SCOPED_TRACE(how);
+    if (how == std::string("read")) sys_SetReadFaultHook(NoFault);
+    if (how == std::string("faulted")) sys_FaultNextViewedRead();
     Scan(IDM_SLOW_LOGICAL);
-    sys_SetCacheProbeHook(nullptr);
+    sys_SetReadFaultHook(nullptr);
+    EXPECT_FALSE(sys_ViewedFaultPending()) << "the sweep looked at the image in place";
     ExpectIdleAfterScan();
-    EXPECT_GT(g_probes, 0) << "the $MFT's record has a list outside the record";
+    EXPECT_EQ(drive_->read_errors, 0u);
     std::vector<std::uint64_t> dir_lbas, file_lbas, mft_lbas;
     for (const INODE_RECD* r = ctx().pending_dir_head; r; r = r->next_pending)
       if (!(r->record_flags & kRecSynthetic)) dir_lbas.push_back(r->record_lba);
@@ -294,7 +297,6 @@ TEST_F(NtfsScanTest, SlowScanKeepsRecordsInTheOrderFound) {
     ASSERT_EQ(mft_lbas.size(), 2u) << "the $MFT and its mirror copy";
     EXPECT_EQ(mft_lbas[0], static_cast<std::uint64_t>(vol_->mft_lba));
     EXPECT_EQ(mft_lbas[1], static_cast<std::uint64_t>(vol_->mftmirr_lba));
-    // However late the lists come, the tree is the same.
     std::vector<std::string> lines;
     for (const ScanLine& l : ScanTree(ctx()))
       lines.push_back(l.path + "|" + std::to_string(l.size) + "|" + std::to_string(l.number) + (l.in_use ? "" : "|d"));
