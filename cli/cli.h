@@ -36,6 +36,12 @@ struct Session {
   void Command(int id);
   // Clicks a row of a list of the main window, as the operator would.
   void ClickRow(int list_id, int row);
+  // Ends the process with `status` without taking the window and the scan
+  // apart: the system takes a large tree's memory back at once, where
+  // freeing it record by record costs a fast scan a tenth of its time.
+  // Output is flushed first. Sanitizer builds return the status instead, so
+  // that their leak check still sees the teardown.
+  int EndNow(int status);
 };
 
 // DRIVE as every verb takes it: a row index of the physical-drive list (the

@@ -123,18 +123,25 @@ void Start(AppContext& ctx, PHYDRIVE_INFO& drive, LOGDRIVE_INFO& vol, PROGRESS_I
 }
 
 void KeepRecord(AppContext& ctx, LOGDRIVE_INFO& vol, INODE_RECD* r, std::uint64_t lba) {
+  ListRecord(ctx, vol, PrepareRecord(ctx, r, lba));
+}
+
+ReadyRecord PrepareRecord(AppContext& ctx, INODE_RECD* r, std::uint64_t lba) {
   std::unique_ptr<INODE_RECD, void (*)(INODE_RECD*)> rec(r, ReleaseRecord);
-  if (!rec) return;
-  if ((!rec->posix_name && !rec->short_name) || rec->own_number == kRootNumber) return;
+  if (!rec) return {};
+  if ((!rec->posix_name && !rec->short_name) || rec->own_number == kRootNumber) return {};
   rec->record_lba = lba;
-  if (rec->record_flags & kRecDirectory) {
-    AppendPendingDir(ctx, rec.release());
-    ++vol.dirs_found;
-    return;
-  }
+  if (rec->record_flags & kRecDirectory) return {rec.release(), nullptr};
   // The file inode copies what the list shows; the record itself is done with.
-  if (FILE_INODE* f = TakeBlockFileInode(ctx, *rec)) {
-    AppendPendingFile(ctx, f);
+  return {nullptr, TakeBlockFileInode(ctx, *rec)};
+}
+
+void ListRecord(AppContext& ctx, LOGDRIVE_INFO& vol, ReadyRecord r) {
+  if (r.dir) {
+    AppendPendingDir(ctx, r.dir);
+    ++vol.dirs_found;
+  } else if (r.file) {
+    AppendPendingFile(ctx, r.file);
     ++vol.files_found;
   }
 }

@@ -51,6 +51,15 @@ void Start(AppContext& ctx, PHYDRIVE_INFO& drive, LOGDRIVE_INFO& vol, PROGRESS_I
 // A decoded record (owned, may be null) found at lba: kept on a pending list
 // and counted, or released when it has no name or stands for the root.
 void KeepRecord(AppContext& ctx, LOGDRIVE_INFO& vol, INODE_RECD* r, std::uint64_t lba);
+// KeepRecord in two steps, for a scan that holds records back to keep them
+// in the order found: made ready (a file's record already turned into its
+// much smaller file inode, the record released), then listed and counted.
+struct ReadyRecord {
+  INODE_RECD* dir = nullptr;   // owned until listed
+  FILE_INODE* file = nullptr;  // from the context's file blocks
+};
+ReadyRecord PrepareRecord(AppContext& ctx, INODE_RECD* r, std::uint64_t lba);
+void ListRecord(AppContext& ctx, LOGDRIVE_INFO& vol, ReadyRecord r);
 // Counters, progress bar and progress record at `current`.
 void ShowProgress(AppContext& ctx, const LOGDRIVE_INFO& vol, PROGRESS_INFO& progress, std::uint64_t current);
 // The final counters, linking, the file list, and everything back to idle.

@@ -26,6 +26,7 @@ namespace {
 constexpr std::uint64_t kChunkSectors = 2048;  // 1 MiB reads
 constexpr std::uint64_t kRecordSectors = kMftRecordSize / 512;
 constexpr std::uint64_t kShowEvery = 1000;     // sectors, by LBA
+constexpr std::uint64_t kBatchSectors = 128;   // looked at, then examined
 constexpr std::size_t kRecordNumberField = 44;
 
 class SlowScan {
@@ -33,7 +34,7 @@ class SlowScan {
   SlowScan(AppContext& ctx, PHYDRIVE_INFO& drive, LOGDRIVE_INFO& vol) : ctx_(ctx), drive_(drive), vol_(vol) {}
   // Records still waiting (only when the sweep was left by an exception) go with it.
   ~SlowScan() {
-    for (Found& f : found_) ReleaseRecord(f.rec);
+    for (Found& f : found_) ReleaseRecord(f.ready.dir);  // file inodes go with the context's blocks
   }
   SlowScan(const SlowScan&) = delete;
   SlowScan& operator=(const SlowScan&) = delete;
@@ -47,8 +48,8 @@ class SlowScan {
     own_numbers_ = RecordsCarryNumbers(ctx_, drive_, vol_);
     try {
       buffer_ = AlignedBuffer(kChunkSectors * 512);
-      copies_ = AlignedBuffer(kChunkSectors * kMftRecordSize);
-      positions_.resize(kChunkSectors);
+      copies_ = AlignedBuffer(kBatchSectors * kMftRecordSize);
+      positions_.resize(kBatchSectors);
     } catch (const std::bad_alloc&) {
       fe_MessageBox(ctx_.main_dlg, "Could not allocate read buffer", kProductTitle, MB_OK | MB_ICONSTOP);
       ntfs_scan::BackToIdle(ctx_, progress_);
@@ -61,12 +62,13 @@ class SlowScan {
   }
 
  private:
-  // A record found, waiting for its turn to be kept: decoded, or (raw) its
-  // bytes, to be decoded when the sweep has passed its attribute list.
+  // A record found, waiting for its turn to be listed: made ready (a file
+  // already its small file inode), or (raw) its bytes, to be decoded when
+  // the sweep has passed its attribute list.
   struct Found {
     std::uint64_t lba;
     std::uint64_t number;
-    INODE_RECD* rec;
+    ntfs_scan::ReadyRecord ready;
     std::vector<std::uint8_t> raw;
   };
 
@@ -84,12 +86,27 @@ class SlowScan {
     for (std::uint64_t lba = start; lba < end && end - lba >= kRecordSectors;) {
       if (CheckTerminate(IDM_TERMINATE_SCAN) == 1) break;
       const std::uint64_t n = std::min(kChunkSectors, end - lba);
-      const std::size_t found = FindRecords(sweep, lba, n);
+      const std::span<std::uint8_t> buffer = buffer_.span().first(n * 512);
+      SectorStream::Chunk chunk = sweep.Bring(ctx_, lba, buffer);
       swept_end_ = lba + n;
-      std::size_t k = 0;
-      for (std::uint64_t p = 0; p + 1 < n; ++p) {
-        if ((lba + p) % kShowEvery == 0) ntfs_scan::ShowProgress(ctx_, vol_, progress_, lba + p - start);
-        if (k < found && positions_[k] == p) Examine(Copy(k++), lba + p);
+      // A batch's records are still in the processor's caches when examined.
+      for (std::uint64_t from = 0; from + 1 < n; from += kBatchSectors) {
+        const std::uint64_t to = std::min(from + kBatchSectors, n - 1);
+        std::size_t found = 0;
+        auto search = [&] { found = CopyRecords(chunk.bytes, from, to); };
+        if (!chunk.viewed) {
+          search();
+        } else if (!ReadViewed(search)) {
+          // A page that cannot be read again: the chunk is read instead.
+          sweep.Read(ctx_, lba, buffer);
+          chunk = {buffer, false};
+          search();
+        }
+        std::size_t k = 0;
+        for (std::uint64_t p = from; p < to; ++p) {
+          if ((lba + p) % kShowEvery == 0) ntfs_scan::ShowProgress(ctx_, vol_, progress_, lba + p - start);
+          if (k < found && positions_[k] == p) Examine(Copy(k++), lba + p);
+        }
       }
       DecodeArrivedLists();
       KeepFound(found_.size() > kMaxHeld);
@@ -98,29 +115,14 @@ class SlowScan {
     KeepFound(true);  // what was found is kept, also when stopped
   }
 
-  // Finds the positions of the chunk at lba that start a file record and
-  // copies those records out; how many. Where the chunk is looked at in place
-  // this is the only code that reads it, under the fault guard: a page that
-  // cannot be read again sends the chunk through a read instead.
-  std::size_t FindRecords(SectorStream& sweep, std::uint64_t lba, std::uint64_t n) {
-    const std::span<std::uint8_t> buffer = buffer_.span().first(n * 512);
-    SectorStream::Chunk chunk = sweep.Bring(ctx_, lba, buffer);
+  // Copies out the records starting at positions [from, to) of the chunk
+  // and notes where each starts; how many. Where the chunk is looked at in
+  // place this is the only code that reads it, under the fault guard, so it
+  // must be safe to leave mid-way: no allocation, only the preallocated
+  // tables written.
+  std::size_t CopyRecords(std::span<const std::uint8_t> chunk, std::uint64_t from, std::uint64_t to) {
     std::size_t found = 0;
-    auto search = [&] { found = CopyRecords(chunk.bytes, n); };
-    if (!chunk.viewed) {
-      search();
-    } else if (!ReadViewed(search)) {
-      sweep.Read(ctx_, lba, buffer);
-      chunk = {buffer, false};
-      search();
-    }
-    return found;
-  }
-
-  // Safe to leave mid-way: no allocation, only the preallocated tables written.
-  std::size_t CopyRecords(std::span<const std::uint8_t> chunk, std::uint64_t n) {
-    std::size_t found = 0;
-    for (std::uint64_t p = 0; p + 1 < n; ++p) {
+    for (std::uint64_t p = from; p < to; ++p) {
       const std::span<const std::uint8_t> at = chunk.subspan(p * 512, kMftRecordSize);
       if (!IsFileRecord(at)) continue;
       std::copy(at.begin(), at.end(), Copy(found).begin());
@@ -146,12 +148,12 @@ class SlowScan {
       ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
       return;
     }
-    Found& f = found_.emplace_back(Found{lba, number, nullptr, {}});
+    Found& f = found_.emplace_back(Found{lba, number, {}, {}});
     if (wait) {
       f.raw.assign(at.begin(), at.end());
       waiting_.emplace(list_end, &f);
     } else {
-      f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number);
+      f.ready = ntfs_scan::PrepareRecord(ctx_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
     }
   }
 
@@ -164,7 +166,7 @@ class SlowScan {
   }
 
   void Decode(Found& f) {
-    f.rec = DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number);
+    f.ready = ntfs_scan::PrepareRecord(ctx_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number), f.lba);
     f.raw = {};
   }
 
@@ -179,13 +181,14 @@ class SlowScan {
         if (!all) return;
         Decode(f);
       }
-      ntfs_scan::KeepRecord(ctx_, vol_, f.rec, f.lba);
+      ntfs_scan::ListRecord(ctx_, vol_, f.ready);
       found_.pop_front();
     }
   }
 
-  // Records held back at most (about a hundred bytes each besides the
-  // record): past that, the lists still ahead are read where they lie.
+  // Records held back at most (some fifty bytes each besides what a kept
+  // record takes anyway): past that, the lists still ahead are read where
+  // they lie.
   static constexpr std::size_t kMaxHeld = std::size_t{1} << 19;
 
   AppContext& ctx_;
@@ -193,7 +196,7 @@ class SlowScan {
   LOGDRIVE_INFO& vol_;
   PROGRESS_INFO progress_;
   AlignedBuffer buffer_;
-  AlignedBuffer copies_;                  // the records of one chunk
+  AlignedBuffer copies_;                  // the records of one batch
   std::vector<std::uint32_t> positions_;  // and where in the chunk each starts
   std::deque<Found> found_;
   std::multimap<std::uint64_t, Found*> waiting_;  // by the LBA after its list

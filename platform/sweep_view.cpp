@@ -15,7 +15,7 @@ namespace {
 
 // Windows are mapped and dropped as the sweep moves on, so that the pages it
 // has looked at leave the process's resident set.
-constexpr std::size_t kWindowBytes = std::size_t{64} << 20;
+constexpr std::size_t kWindowBytes = std::size_t{16} << 20;
 
 std::size_t PageBytes() {
   static const std::size_t page = [] {
