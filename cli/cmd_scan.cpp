@@ -208,7 +208,8 @@ int CmdScan(const ScanOptions& o) {
     std::fprintf(stderr, "retrova-cli scan: nothing of the volume at %" PRId64 " could be read\n", vol->start_lba);
     return 1;
   }
-  return s.EndNow(ErrorBoxes() ? 1 : 0);
+  s.LeaveStanding();
+  return ErrorBoxes() ? 1 : 0;
 }
 
 }  // namespace cli

@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/context.h"
 #include "app/session.h"
@@ -58,15 +57,9 @@ Session::Session(const std::vector<std::string>& images) {
   window->Open();
 }
 
-Session::~Session() = default;
-
-int Session::EndNow(int status) {
-#if defined(__SANITIZE_ADDRESS__)
-  return status;
-#else
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::_Exit(status);
+Session::~Session() {
+#if !defined(__SANITIZE_ADDRESS__)
+  if (leave_standing) (void)window.release();
 #endif
 }
 
