@@ -109,7 +109,7 @@ class SlowScan {
         }
       }
       DecodeArrivedLists();
-      KeepFound(found_.size() > kMaxHeld);
+      KeepFound(found_.size() > kMaxHeld || waiting_.size() > kMaxWaiting);
       lba += n - 1;
     }
     KeepFound(true);  // what was found is kept, also when stopped
@@ -142,7 +142,8 @@ class SlowScan {
     // would cost the disk more than the sweep. Records are kept in the order
     // found, so the ones after it wait too (decoded already).
     const std::optional<SectorRange> list = GuessAttributeListSectors(at, vol_);
-    const std::uint64_t list_end = list ? list->start.value + list->count : 0;
+    const std::uint64_t list_end =
+        !list ? 0 : list->start.value > UINT64_MAX - list->count ? UINT64_MAX : list->start.value + list->count;
     const bool wait = list_end > swept_end_;
     if (!wait && found_.empty()) {
       ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
@@ -187,9 +188,10 @@ class SlowScan {
   }
 
   // Records held back at most (some fifty bytes each besides what a kept
-  // record takes anyway): past that, the lists still ahead are read where
-  // they lie.
+  // record takes anyway), and of them waiting for their lists (a kilobyte
+  // each): past either, the lists still ahead are read where they lie.
   static constexpr std::size_t kMaxHeld = std::size_t{1} << 19;
+  static constexpr std::size_t kMaxWaiting = 4096;
 
   AppContext& ctx_;
   PHYDRIVE_INFO& drive_;

@@ -33,7 +33,7 @@ thread_local bool t_fault_next = false;
 struct sigaction g_before {};
 int g_installed = 0;  // views and guards that need the handler
 
-void OnBusError(int sig, siginfo_t* info, void* context) {
+void OnBusError(int, siginfo_t*, void*) {
   if (sigjmp_buf* guard = t_guard) {
     t_guard = nullptr;
     siglongjmp(*guard, 1);
@@ -41,11 +41,6 @@ void OnBusError(int sig, siginfo_t* info, void* context) {
   // Not ours: the fault gets the treatment it had before the view existed
   // when the instruction runs again.
   ::sigaction(SIGBUS, &g_before, nullptr);
-  if ((g_before.sa_flags & SA_SIGINFO) && g_before.sa_sigaction) {
-    g_before.sa_sigaction(sig, info, context);
-  } else if (g_before.sa_handler != SIG_DFL && g_before.sa_handler != SIG_IGN) {
-    g_before.sa_handler(sig);
-  }
 }
 
 void InstallHandler() {

@@ -393,7 +393,6 @@ void sys_SetReadFaultHook(ReadFaultHook hook) { g_read_fault_hook = hook; }
 
 bool sys_HasReadFaultHook() { return g_read_fault_hook != nullptr; }
 
-
 IoResult sys_ReadAt(DevHandle h, std::uint64_t offset, std::span<std::uint8_t> buf) {
   std::size_t length = buf.size();
   if (g_read_fault_hook) {
