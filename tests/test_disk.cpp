@@ -324,7 +324,8 @@ TEST_F(DiskTest, UnreadableShortAndMissingSectorsAreZeroAndCounted) {
 
 // A device refuses positions past its end, which a read must still report as
 // such (not as an empty read) now that positioning is asked about only when
-// nothing came back. Needs root and a loop device; skipped elsewhere.
+// nothing came back; the sweep's view of it brings nothing past the end
+// either. Needs root and a loop device; skipped elsewhere.
 TEST_F(DiskTest, ReadPastADevicesEndIsARefusedPositioning) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root";
   const auto img = WriteFile("dev.img", Pattern(8 * 512));
@@ -336,9 +337,20 @@ TEST_F(DiskTest, ReadPastADevicesEndIsARefusedPositioning) {
   node = node.substr(0, node.find('\n'));
   if (!node.starts_with("/dev/loop")) GTEST_SKIP() << "no loop device here";
   const DevHandle h = sys_OpenRead(node);
-  std::vector<std::uint8_t> buf(1024, 0xEE);
+  std::vector<std::uint8_t> buf(1024, 0xEE), viewed;
   const IoResult inside = sys_ReadAt(h, 6 * 512, buf);
   const IoResult past = sys_ReadAt(h, 16 * 512, buf);
+  bool viewed_past_end = true;
+  {
+    // The sweep's view of a device: the same bytes, nothing past its end.
+    const DevHandle stream = sys_OpenStream(h);
+    SweepView view(stream);
+    const std::span<const std::uint8_t> seen = view.Bring(6 * 512, 1024);
+    auto copy = [&] { viewed.assign(seen.begin(), seen.end()); };
+    EXPECT_TRUE(ReadViewed(copy));
+    viewed_past_end = !view.Bring(7 * 512, 1024).empty();
+    sys_CloseStream(stream, h);
+  }
   sys_Close(h);
   std::system(("losetup -d " + node).c_str());
   ASSERT_GE(h, 0);
@@ -348,6 +360,8 @@ TEST_F(DiskTest, ReadPastADevicesEndIsARefusedPositioning) {
   EXPECT_EQ(buf, std::vector<std::uint8_t>(pattern.begin() + 6 * 512, pattern.end()));
   EXPECT_FALSE(past.positioned);
   EXPECT_EQ(past.bytes, 0u);
+  EXPECT_EQ(viewed, std::vector<std::uint8_t>(pattern.begin() + 6 * 512, pattern.end()));
+  EXPECT_FALSE(viewed_past_end);
 }
 
 // The sweep's view of an image: the bytes brought in are the file's; a file
