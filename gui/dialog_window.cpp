@@ -82,9 +82,17 @@ class FlatProgressBar : public QProgressBar {
 
 void SyncProgress(FlatProgressBar* bar, const ProgressBar* pb) {
   const int lo = std::min(pb->low, pb->high), hi = std::max(pb->low, pb->high);
-  if (bar->minimum() != lo || bar->maximum() != hi) bar->setRange(lo, hi);
   // Out-of-range positions are clamped, as the common control does; Qt would ignore them.
-  bar->setValue(std::clamp(pb->pos, lo, hi));
+  const int pos = std::clamp(pb->pos, lo, hi);
+  if (bar->minimum() != lo || bar->maximum() != hi || bar->value() != pos) {
+    // QProgressBar paints itself at once when its value moves, half of what
+    // a refresh during a scan cost; the refresh paints the window right
+    // after anyway, the bar with it.
+    bar->setUpdatesEnabled(false);
+    if (bar->minimum() != lo || bar->maximum() != hi) bar->setRange(lo, hi);
+    bar->setValue(pos);
+    bar->setUpdatesEnabled(true);
+  }
   const std::uint32_t bgr = pb->bar_colour;
   bar->setChunkColour(bgr == 0xFFFFFFFFu ? QColor() : FromBgr(bgr));
 }
