@@ -1,6 +1,7 @@
+// The sweep's view of a plain image or a device, and the guard that lets it
+// read mapped pages without dying of a page that can no longer be read.
 #include "platform/sweep_view.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -367,7 +367,7 @@ TEST_F(DiskTest, ReadPastADevicesEndIsARefusedPositioning) {
 // The sweep's view of an image: the bytes brought in are the file's; a file
 // cut short under the view makes a guarded read give up instead of killing
 // the process, while a fault outside any guard is still fatal; nothing is
-// viewed past the end, on a container or with a read hook in place.
+// viewed past the end or with a read hook in place.
 TEST_F(DiskTest, AViewedImageCutShortFailsTheGuardedReadOnly) {
   const auto bytes = Pattern(1 << 20);
   const auto img = WriteFile("viewed.img", bytes);
