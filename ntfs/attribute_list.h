@@ -44,8 +44,8 @@ std::optional<std::vector<std::uint8_t>> ReadAttributeListValue(AppContext& ctx,
                                                                 const LOGDRIVE_INFO& vol, const Attribute& a);
 
 // Where a record's non-resident attribute list lies, guessed from the bytes
-// as found (update sequence not restored, nothing reported): only for asking
-// the disk to read ahead, never for decoding. The list comes right after
+// as found (update sequence not restored, nothing reported): only for telling
+// whether a sweep has passed it yet, never for decoding. The list comes right after
 // $STANDARD_INFORMATION, so only the first attributes are looked at, and
 // only its first run (lists rarely have more).
 std::optional<SectorRange> GuessAttributeListSectors(std::span<const std::uint8_t> record, const LOGDRIVE_INFO& vol);

@@ -142,11 +142,11 @@ class SlowScan {
     // would cost the disk more than the sweep. Records are kept in the order
     // found, so the ones after it wait too (decoded already).
     const std::optional<SectorRange> list = GuessAttributeListSectors(at, vol_);
-    const std::uint64_t list_end =
-        !list ? 0 : list->start.value > UINT64_MAX - list->count ? UINT64_MAX : list->start.value + list->count;
+    // A list whose end does not fit 64 bits is never passed.
+    const std::uint64_t list_end = !list ? 0 : list->End().value_or(Lba(UINT64_MAX)).value;
     const bool wait = list_end > swept_end_;
     if (!wait && found_.empty()) {
-      ntfs_scan::KeepRecord(ctx_, vol_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
+      ntfs_scan::ListRecord(ctx_, vol_, Ready(at, number, lba));
       return;
     }
     Found& f = found_.emplace_back(Found{lba, number, {}, {}});
@@ -154,8 +154,12 @@ class SlowScan {
       f.raw.assign(at.begin(), at.end());
       waiting_.emplace(list_end, &f);
     } else {
-      f.ready = ntfs_scan::PrepareRecord(ctx_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, at, number), lba);
+      f.ready = Ready(at, number, lba);
     }
+  }
+
+  ntfs_scan::ReadyRecord Ready(std::span<std::uint8_t> record, std::uint64_t number, std::uint64_t lba) {
+    return ntfs_scan::PrepareRecord(ctx_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, record, number), lba);
   }
 
   // Decodes the waiting records whose lists the sweep has now passed.
@@ -167,7 +171,7 @@ class SlowScan {
   }
 
   void Decode(Found& f) {
-    f.ready = ntfs_scan::PrepareRecord(ctx_, DecodeScanRecord(ctx_, drive_, vol_, ctx_.mft_inode, f.raw, f.number), f.lba);
+    f.ready = Ready(f.raw, f.number, f.lba);
     f.raw = {};
   }
 
